@@ -1,0 +1,17 @@
+#pragma once
+#include <string>
+
+namespace pellora {
+
+// Starts a program through the shell ("runas" when elevate), then pauses 500 ms. Raises the
+// cancellation error when the user refuses elevation; other failures end in report_error.
+void launch_process(const std::string& program, const std::string& parameters, bool elevate);
+// The installed folder of the package this process runs from. Raises PlatformError without
+// package identity.
+std::string package_location();
+// Copies `executable` (relative to the package folder) into temp_directory() as `copy_name` and
+// starts the copy with `parameters`.
+void launch_temp_copy(const std::string& executable, const std::string& copy_name,
+                      const std::string& parameters);
+
+}  // namespace pellora

@@ -1,0 +1,369 @@
+#include "installer/core/progress_window.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "installer/core/diagnostics.h"
+#include "installer/platform/error.h"
+#include "installer/platform/services.h"
+
+namespace pellora {
+
+std::atomic<bool> cancel_requested{false};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Window {
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::deque<std::function<void()>> tasks;
+  bool loop_running = false;
+  std::thread::id loop_thread;
+  std::optional<int> quit_code;
+  bool timer_armed = false;
+  Clock::time_point timer_deadline;
+  platform::WindowView view;
+  platform::Cursor cursor = platform::Cursor::busy;
+  std::optional<platform::Cursor> cursor_to_set;
+  bool dirty = false;
+  bool flow_running = false;
+  int dpi = 96;
+
+  std::mutex operation_mutex;
+  std::shared_ptr<platform::Cancellable> current_operation;
+};
+
+Window& window() {
+  static Window instance;
+  return instance;
+}
+
+platform::WindowSurface* surface() { return platform::services().window; }
+
+// Draws what changed. Window thread (or the caller when no loop runs).
+void flush_view() {
+  Window& w = window();
+  platform::WindowView view;
+  std::optional<platform::Cursor> cursor;
+  {
+    std::lock_guard lock(w.mutex);
+    if (!w.dirty && !w.cursor_to_set) return;
+    w.dirty = false;
+    view = w.view;
+    cursor = w.cursor_to_set;
+    w.cursor_to_set.reset();
+  }
+  if (platform::WindowSurface* s = surface()) {
+    if (cursor) s->set_cursor(*cursor);
+    s->render(view);
+  }
+}
+
+bool on_window_thread_or_no_loop() {
+  Window& w = window();
+  std::lock_guard lock(w.mutex);
+  return !w.loop_running || w.loop_thread == std::this_thread::get_id();
+}
+
+// Changes the view under the lock and has it drawn on the window's thread.
+void update_view(const std::function<void(Window&)>& change) {
+  Window& w = window();
+  bool inline_draw;
+  {
+    std::lock_guard lock(w.mutex);
+    change(w);
+    w.dirty = true;
+    inline_draw = !w.loop_running;
+  }
+  if (inline_draw) {
+    flush_view();
+  } else {
+    w.wake.notify_all();
+  }
+}
+
+// Runs `task` on the window's thread and waits for it, as SendMessageW does.
+void send_to_window(std::function<void()> task) {
+  if (on_window_thread_or_no_loop()) {
+    task();
+    return;
+  }
+  Window& w = window();
+  std::mutex done_mutex;
+  std::condition_variable done_signal;
+  bool done = false;
+  {
+    std::lock_guard lock(w.mutex);
+    w.tasks.emplace_back([&] {
+      task();
+      std::lock_guard done_lock(done_mutex);
+      done = true;
+      done_signal.notify_all();
+    });
+  }
+  w.wake.notify_all();
+  std::unique_lock done_lock(done_mutex);
+  done_signal.wait(done_lock, [&] { return done; });
+}
+
+// Queues `task` for the window's thread without waiting, as PostMessageW does.
+void post_to_window(std::function<void()> task) {
+  if (on_window_thread_or_no_loop()) {
+    task();
+    return;
+  }
+  Window& w = window();
+  {
+    std::lock_guard lock(w.mutex);
+    w.tasks.push_back(std::move(task));
+  }
+  w.wake.notify_all();
+}
+
+void kill_timer_locked(Window& w) { w.timer_armed = false; }
+
+void cancel_current_operation() {
+  Window& w = window();
+  std::shared_ptr<platform::Cancellable> operation;
+  {
+    std::lock_guard lock(w.operation_mutex);
+    operation = w.current_operation;
+  }
+  if (!operation) return;
+  try {
+    operation->cancel();
+  } catch (const std::exception& error) {
+    log_line(std::string("Cancel failed: ") + error.what() + "\n");
+  }
+}
+
+void quit(int code) {
+  Window& w = window();
+  {
+    std::lock_guard lock(w.mutex);
+    w.quit_code = code;
+  }
+  w.wake.notify_all();
+}
+
+void handle_event(platform::WindowEvent event) {
+  if (event == platform::WindowEvent::cancel) {
+    cancel_current_operation();
+    cancel_requested = true;
+    return;
+  }
+  cancel_current_operation();
+  bool flow_running;
+  {
+    Window& w = window();
+    std::lock_guard lock(w.mutex);
+    kill_timer_locked(w);
+    flow_running = w.flow_running;
+  }
+  if (flow_running) {
+    // A cancelled installation must never look like a success to whoever started us.
+    log_line("User cancelled the install, exiting.\n");
+    platform::services().system->exit_process(5);
+  }
+  quit(0);
+}
+
+}  // namespace
+
+void create_progress_window(uint32_t show_delay_ms) {
+  Window& w = window();
+  {
+    std::lock_guard lock(w.mutex);
+    w.view = platform::WindowView{};
+    w.view.title = "Checking for updates, please wait";
+    w.timer_armed = true;
+    w.timer_deadline = Clock::now() + std::chrono::milliseconds(show_delay_ms);
+    w.cursor = platform::Cursor::busy;
+    w.cursor_to_set = platform::Cursor::busy;
+    w.dirty = true;
+  }
+  if (platform::WindowSurface* s = surface()) {
+    w.dpi = s->dpi();
+    s->start_events(on_window_event);
+  }
+  flush_view();
+}
+
+int run_message_loop() {
+  Window& w = window();
+  {
+    std::lock_guard lock(w.mutex);
+    w.loop_running = true;
+    w.loop_thread = std::this_thread::get_id();
+  }
+  for (;;) {
+    std::deque<std::function<void()>> tasks;
+    bool timer_fired = false;
+    {
+      std::unique_lock lock(w.mutex);
+      auto ready = [&] {
+        return w.quit_code || !w.tasks.empty() || w.dirty || w.cursor_to_set ||
+               (w.timer_armed && Clock::now() >= w.timer_deadline);
+      };
+      if (w.timer_armed) {
+        w.wake.wait_until(lock, w.timer_deadline, ready);
+      } else {
+        w.wake.wait(lock, ready);
+      }
+      if (w.quit_code) {
+        w.loop_running = false;
+        return *w.quit_code;
+      }
+      if (w.timer_armed && Clock::now() >= w.timer_deadline) {
+        kill_timer_locked(w);
+        timer_fired = true;
+        w.view.visible = true;
+        w.cursor_to_set = platform::Cursor::arrow;
+        w.dirty = true;
+      }
+      tasks.swap(w.tasks);
+    }
+    if (timer_fired) log_line("Timer expired, showing UI.");
+    for (auto& task : tasks) task();
+    flush_view();
+  }
+}
+
+void set_flow_running(bool running) {
+  Window& w = window();
+  std::lock_guard lock(w.mutex);
+  w.flow_running = running;
+}
+
+void set_status(const std::string& text) {
+  update_view([&](Window& w) { w.view.title = text; });
+}
+
+void hide_progress_window() {
+  update_view([](Window& w) {
+    kill_timer_locked(w);
+    w.cursor_to_set = platform::Cursor::arrow;
+    w.view.visible = false;
+  });
+}
+
+void show_progress_window() {
+  update_view([](Window& w) { w.view.visible = true; });
+}
+
+void enable_cancel(bool enabled) {
+  update_view([&](Window& w) { w.view.cancel_enabled = enabled; });
+}
+
+void progress_marquee() {
+  update_view([](Window& w) { w.view.marquee = true; });
+}
+
+void progress_determinate() {
+  update_view([](Window& w) { w.view.marquee = false; });
+}
+
+void set_progress(uint32_t percent) {
+  update_view([&](Window& w) { w.view.position = percent; });
+}
+
+std::string error_box_text(const std::string& error_text, bool copied_to_clipboard) {
+  std::string text = "A problem was encountered during installation.";
+  if (copied_to_clipboard) text += " The following error message was copied to your clipboard:";
+  text += "\n\n";
+  text += error_text;
+  return text;
+}
+
+bool copy_to_clipboard(const std::string& text) {
+  try {
+    platform::services().clipboard->set_text_and_flush(text);
+    return true;
+  } catch (const platform::PlatformError& error) {
+    log_line("Failed to copy to clipboard due to error: [" + hex(error.code()) + "] " +
+             error.message() + "\n");
+    return false;
+  }
+}
+
+void report_error(const std::string& text) {
+  set_status("Installation failed");
+  send_to_window([&] {
+    update_view([](Window& w) {
+      w.view.error_state = true;
+      kill_timer_locked(w);
+    });
+    flush_view();
+    log_line(text);
+    const bool copied = copy_to_clipboard(text);
+    if (platform::WindowSurface* s = surface()) s->message_box(error_box_text(text, copied), "Error");
+    platform::services().system->exit_process(1);
+  });
+  platform::services().system->exit_process(1);
+  std::abort();  // exit_process does not return
+}
+
+void on_window_event(platform::WindowEvent event) {
+  post_to_window([event] { handle_event(event); });
+}
+
+void on_dpi_changed(int dpi) {
+  window().dpi = dpi;
+  log_line("New DPI: " + std::to_string(dpi) + "\n");
+}
+
+platform::WindowView progress_window_view() {
+  Window& w = window();
+  std::lock_guard lock(w.mutex);
+  return w.view;
+}
+
+int banner_index_for_dpi(int dpi) { return dpi < 97 ? 0 : 1; }
+
+int banner_x(int client_left, int client_right, int image_width_px, float graphics_dpi,
+             float image_dpi) {
+  const float half_width = static_cast<float>(image_width_px) * graphics_dpi / image_dpi * 0.5f;
+  return (client_right - client_left) / 2 - static_cast<int>(half_width);
+}
+
+void set_current_operation(std::shared_ptr<platform::Cancellable> operation) {
+  Window& w = window();
+  std::lock_guard lock(w.operation_mutex);
+  w.current_operation = std::move(operation);
+}
+
+void clear_current_operation() { set_current_operation(nullptr); }
+
+bool has_current_operation() {
+  Window& w = window();
+  std::lock_guard lock(w.operation_mutex);
+  return w.current_operation != nullptr;
+}
+
+void reset_progress_window_for_tests() {
+  Window& w = window();
+  {
+    std::lock_guard lock(w.mutex);
+    w.tasks.clear();
+    w.loop_running = false;
+    w.quit_code.reset();
+    w.timer_armed = false;
+    w.view = platform::WindowView{};
+    w.cursor_to_set.reset();
+    w.dirty = false;
+    w.flow_running = false;
+    w.dpi = 96;
+  }
+  clear_current_operation();
+  cancel_requested = false;
+}
+
+}  // namespace pellora

@@ -1,0 +1,10 @@
+#pragma once
+#include <string>
+
+namespace pellora {
+
+// The installer's own folder under the user's temporary folder, named after the package, ending
+// in the path separator; created when missing. A failure ends in report_error.
+std::string temp_directory();
+
+}  // namespace pellora

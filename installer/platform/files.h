@@ -1,0 +1,47 @@
+#pragma once
+// File services: the Win32 calls set the last error and report failure in their result; the
+// storage calls (Windows.Storage) raise PlatformError.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pellora::platform {
+
+struct ShellFileOperationResult {
+  int result = 0;           // SHFileOperationW's return value; 0 is success
+  bool any_aborted = false; // fAnyOperationsAborted
+};
+
+class Files {
+ public:
+  virtual ~Files() = default;
+
+  // CreateDirectoryW: false with the last error set (ERROR_ALREADY_EXISTS 183, ...) on failure.
+  virtual bool create_directory(const std::string& path) = 0;
+  // CopyFileW: false with the last error set on failure.
+  virtual bool copy_file(const std::string& source, const std::string& target,
+                         bool fail_if_exists) = 0;
+  // SHFileOperationW FO_COPY with FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR |
+  // FOF_NOERRORUI. A source ending in "<separator>*" merges the folder's content into an
+  // existing destination, overwriting same-named files; a folder source with a missing
+  // destination creates the destination as a copy of the folder.
+  virtual ShellFileOperationResult shell_copy(const std::string& source,
+                                              const std::string& destination) = 0;
+  // SHFileOperationW FO_DELETE of a tree (permanent).
+  virtual ShellFileOperationResult shell_delete(const std::string& path) = 0;
+
+  // StorageFolder.GetFolderFromPathAsync + CreateFileAsync(ReplaceExisting): creates or empties
+  // the file and returns its full path. Raises PlatformError.
+  virtual std::string create_file_replace_existing(const std::string& folder,
+                                                   const std::string& name) = 0;
+  // FileIO.WriteBufferAsync / WriteTextAsync (UTF-8, no byte-order mark). Raises PlatformError.
+  virtual void write_file(const std::string& path, const std::vector<uint8_t>& bytes) = 0;
+  virtual void write_text(const std::string& path, const std::string& text) = 0;
+  // StorageFile.GetFileFromPathAsync + FileIO.ReadTextAsync. Raises PlatformError.
+  virtual std::string read_text(const std::string& path) = 0;
+  // StorageFolder.GetFolderFromPathAsync: raises PlatformError when the folder does not exist.
+  virtual void ensure_folder_exists(const std::string& path) = 0;
+};
+
+}  // namespace pellora::platform

@@ -1,0 +1,18 @@
+#pragma once
+// The POSIX stand-in's services, one factory per service. Each lives for the whole process.
+
+#include "installer/platform/services.h"
+
+namespace pellora::platform::posix {
+
+DebugOutput* debug_output();
+System* system();
+Files* files();
+Shell* shell();
+Http* http();
+PackageManager* package_manager();
+CurrentPackage* current_package();
+Clipboard* clipboard();
+WindowSurface* window_surface();
+
+}  // namespace pellora::platform::posix

@@ -1,0 +1,40 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "installer/platform/posix/backend.h"
+
+namespace pellora::platform::posix {
+namespace {
+
+// Standard error, one write per call so that lines of different threads do not mix. A text
+// that does not end a line gets a line feed, as a debug-output viewer shows every call on its
+// own line.
+class StderrDebugOutput final : public DebugOutput {
+ public:
+  void write(std::string_view text) override {
+    std::string record(text);
+    if (record.empty() || record.back() != '\n') record += '\n';
+    const char* data = record.data();
+    size_t left = record.size();
+    while (left > 0) {
+      const ssize_t written = ::write(STDERR_FILENO, data, left);
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      data += written;
+      left -= static_cast<size_t>(written);
+    }
+  }
+};
+
+}  // namespace
+
+DebugOutput* debug_output() {
+  static StderrDebugOutput instance;
+  return &instance;
+}
+
+}  // namespace pellora::platform::posix

@@ -1,0 +1,38 @@
+#pragma once
+// The platform services the installer's core uses. The backend fills them in at start-up;
+// tests put fakes in their place.
+
+#include "installer/platform/clipboard.h"
+#include "installer/platform/debug_output.h"
+#include "installer/platform/deployment.h"
+#include "installer/platform/files.h"
+#include "installer/platform/http.h"
+#include "installer/platform/package.h"
+#include "installer/platform/shell.h"
+#include "installer/platform/system.h"
+#include "installer/platform/window_surface.h"
+
+namespace pellora::platform {
+
+struct Services {
+  DebugOutput* debug = nullptr;
+  System* system = nullptr;
+  Files* files = nullptr;
+  Shell* shell = nullptr;
+  Http* http = nullptr;
+  PackageManager* packages = nullptr;
+  CurrentPackage* current_package = nullptr;
+  Clipboard* clipboard = nullptr;
+  WindowSurface* window = nullptr;
+};
+
+// The services in force. Set once before any worker starts (or by a test), then only read.
+Services& services();
+
+// The path separator of this platform ("\\" on Windows, "/" here).
+extern const char* const path_separator;
+
+// The backend's services, living for the whole process.
+Services backend_services();
+
+}  // namespace pellora::platform

@@ -1,0 +1,30 @@
+#pragma once
+// Process-level services: exit, pauses, the program's own path, environment, temporary path,
+// user rights. All may be called from any thread.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace pellora::platform {
+
+class System {
+ public:
+  virtual ~System() = default;
+  // ExitProcess: ends the process at once with this code (standard streams are flushed first).
+  [[noreturn]] virtual void exit_process(int code) = 0;
+  // Sleep. Tests replace it so that nothing waits.
+  virtual void sleep_ms(uint32_t milliseconds) = 0;
+  // GetModuleFileNameW(null): the program's own path; empty (with the last error set) on failure.
+  virtual std::string module_file_name() = 0;
+  // GetTempPathW: the user's temporary folder, ending in the path separator; empty (with the
+  // last error set) on failure.
+  virtual std::string temp_path() = 0;
+  virtual std::optional<std::string> get_env(const std::string& name) = 0;
+  virtual void set_env(const std::string& name, const std::string& value) = 0;
+  // GetUserNameW + NetUserGetInfo(level 1): true when the user's privilege level is admin.
+  // False when the user is not an administrator or the lookup failed.
+  virtual bool current_user_is_admin() = 0;
+};
+
+}  // namespace pellora::platform

@@ -1,0 +1,32 @@
+#pragma once
+// The settings the packaging step burns into the installer's block.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace pellora {
+
+inline constexpr size_t settings_block_size = 16436;
+
+struct BurnedInSettings {
+  std::string site_base_url;
+  std::string appinstaller_file_name;
+  std::string launch_uri;
+  std::string package_full_name;
+  std::string app_exe_name;
+  std::string certificate_file_name;
+  std::string installer_file_name;
+  std::string eighth;  // part of the layout, unused
+  bool aggressive_updates = false;
+  bool escape_hatch_enabled = false;
+};
+
+// The process-wide settings, built from the block before main runs. Tests may replace them.
+extern BurnedInSettings burned_in_settings;
+
+// Empty when the block holds a valid record; otherwise why the installer cannot start (an
+// unconfigured or malformed block).
+const std::string& burned_in_settings_problem();
+
+}  // namespace pellora
