@@ -20,8 +20,9 @@ inline constexpr const char* original_command_line_variable =
     "TREVALON_INTERNAL_ORIGINAL_COMMAND_LINE";
 
 void export_appdata_locations();
-// The backup folder's path, or empty when the backup failed (after a log line).
-std::string backup_appdata();
+// The backup folder's path, or empty when the backup failed (after a log line); then
+// `failure_reason`, when given, receives the backup's error message.
+std::string backup_appdata(std::string* failure_reason = nullptr);
 std::string read_env_variable(const std::string& name);
 void copy_folder_from_variable(const std::string& name, const std::string& destination);
 // Raises IOException on failure.
