@@ -1,7 +1,7 @@
 // Placeholder until this unit is built; every entry point fails loudly.
-#include "installer/deploy/escape_hatch.h"
-
 #include <stdexcept>
+
+#include "installer/deploy/escape_hatch.h"
 
 namespace pellora {
 bool run_escape_hatch(const Metadata*) { throw std::logic_error("not built yet"); }
