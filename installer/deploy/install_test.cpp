@@ -200,17 +200,6 @@ TEST_F(DoInstall, BusyAndUntrustedRetriesShareOneBudget) {
   EXPECT_EQ(fake.clipboard.text, failure_message("still busy"));
 }
 
-TEST_F(DoInstall, UntrustedEveryTimeImportsFourTimesThenFails) {
-  for (int i = 0; i < 5; ++i) {
-    script({ScriptedDeployment::failure(platform::hresult::untrusted_root, "untrusted")});
-  }
-  EXPECT_EQ(exit_code_of_do_install(), 1);
-  EXPECT_EQ(attempt_lines(), all_five_attempts);
-  EXPECT_EQ(fake.shell.calls.size(), 4u);
-  EXPECT_EQ(http.requests.size(), 4u);
-  EXPECT_EQ(fake.clipboard.text, failure_message("untrusted"));
-}
-
 TEST_F(DoInstall, DowngradeIsRecognisedByTheLowSixteenBitsAlone) {
   for (uint32_t code : {0x80073D06u, 0x00003D06u, 0x12343D06u, 0xFFFF3D06u}) {
     SCOPED_TRACE(code);
