@@ -1,10 +1,52 @@
-// Placeholder until this unit is built; every entry point fails loudly.
-#include <stdexcept>
-
 #include "installer/core/process_launch.h"
 
+#include "installer/core/diagnostics.h"
+#include "installer/core/progress_window.h"
+#include "installer/core/temp_directory.h"
+#include "installer/platform/error.h"
+#include "installer/platform/last_error.h"
+#include "installer/platform/services.h"
+
 namespace pellora {
-void launch_process(const std::string&, const std::string&, bool) { throw std::logic_error("not built yet"); }
-std::string package_location() { throw std::logic_error("not built yet"); }
-void launch_temp_copy(const std::string&, const std::string&, const std::string&) { throw std::logic_error("not built yet"); }
+
+namespace {
+// Gives the started program a moment to come up before this process usually exits.
+constexpr uint32_t pause_after_launch_ms = 500;
+}  // namespace
+
+void launch_process(const std::string& program, const std::string& parameters, bool elevate) {
+  // The quotes exist only in the log; the shell gets the path and the parameters separately.
+  const std::string command = "\"" + program + "\" " + parameters;
+  log_line("Full command: " + command + "\n");
+  const char* verb = elevate ? "runas" : "open";
+  const intptr_t result =
+      platform::services().shell->shell_execute(verb, program, parameters, platform::sw_shownormal);
+  if (result <= 32) {
+    if (platform::get_last_error() == platform::win32::cancelled) {
+      log_line("Installation cancelled by the user, quitting.");
+      throw platform::cancelled_error();
+    }
+    report_error("ShellExecute failed with error: " + last_error_text() + ": full path is " +
+                 command);
+  }
+  platform::services().system->sleep_ms(pause_after_launch_ms);
+}
+
+std::string package_location() { return platform::services().current_package->installed_path(); }
+
+void launch_temp_copy(const std::string& executable, const std::string& copy_name,
+                      const std::string& parameters) {
+  const std::string location = package_location();
+  log_line("Package location: " + location + "\n");
+  const std::string source = location + platform::path_separator + executable;
+  log_line("Executable path: " + source + "\n");
+  const std::string target = temp_directory() + copy_name;
+  log_line("Temporary executable path: " + target + "\n");
+  // Overwrite an older copy: it may be from a previous version of the package.
+  if (!platform::services().files->copy_file(source, target, false)) {
+    report_error("CopyFile failed with error: " + last_error_text());
+  }
+  launch_process(target, parameters, false);
+}
+
 }  // namespace pellora

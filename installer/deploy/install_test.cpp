@@ -1,0 +1,353 @@
+#include "installer/deploy/install.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "installer/core/progress_window.h"
+#include "installer/core/state.h"
+#include "installer/platform/error.h"
+#include "installer/platform/last_error.h"
+#include "installer/settings/burned_in_settings.h"
+#include "tests/support/fake_deployment.h"
+#include "tests/support/fake_files_deploy.h"
+#include "tests/support/fake_http.h"
+#include "tests/support/fake_platform.h"
+
+namespace pellora {
+namespace {
+
+using platform::AsyncStatus;
+using platform::DeploymentProgress;
+using platform::DeploymentProgressState;
+using testing::ProcessExit;
+using testing::ScriptedDeployment;
+
+constexpr const char* appinstaller_uri = "https://example.test/app/App.appinstaller";
+constexpr const char* certificate_uri = "https://example.test/app/App.cer";
+
+// Lets a test act while do_install pauses, as a user pressing Cancel would.
+class SleepHookSystem final : public platform::System {
+ public:
+  explicit SleepHookSystem(testing::FakeSystem& inner) : inner_(inner) {}
+  [[noreturn]] void exit_process(int code) override { inner_.exit_process(code); }
+  void sleep_ms(uint32_t milliseconds) override {
+    inner_.sleep_ms(milliseconds);
+    if (on_sleep) on_sleep(milliseconds);
+  }
+  std::string module_file_name() override { return inner_.module_file_name(); }
+  std::string temp_path() override { return inner_.temp_path(); }
+  std::optional<std::string> get_env(const std::string& name) override {
+    return inner_.get_env(name);
+  }
+  void set_env(const std::string& name, const std::string& value) override {
+    inner_.set_env(name, value);
+  }
+  bool current_user_is_admin() override { return inner_.current_user_is_admin(); }
+
+  std::function<void(uint32_t)> on_sleep;
+
+ private:
+  testing::FakeSystem& inner_;
+};
+
+class DoInstall : public ::testing::Test {
+ protected:
+  DoInstall() : hooked_system(fake.system) {
+    fake.services().packages = &packages;
+    fake.services().http = &http;
+    fake.services().files = &files;
+    fake.services().system = &hooked_system;
+    burned_in_settings.site_base_url = "https://example.test/app/";
+    burned_in_settings.appinstaller_file_name = "App.appinstaller";
+    burned_in_settings.certificate_file_name = "App.cer";
+    http.serve(certificate_uri, "certificate bytes");
+    create_progress_window();
+  }
+
+  void script(std::vector<ScriptedDeployment> outcomes) {
+    for (auto& outcome : outcomes) packages.additions.push_back(std::move(outcome));
+  }
+
+  // The exit code of a do_install that must end the process.
+  int exit_code_of_do_install() {
+    try {
+      do_install();
+    } catch (const ProcessExit& exit) {
+      return exit.code;
+    }
+    ADD_FAILURE() << "do_install returned";
+    return -1;
+  }
+
+  std::vector<std::string> attempt_lines() const {
+    std::vector<std::string> found;
+    for (const auto& line : fake.debug.lines()) {
+      if (line.find("attempts remaining.") != std::string::npos) found.push_back(line);
+    }
+    return found;
+  }
+
+  int count_lines(const std::string& line) const {
+    int count = 0;
+    for (const auto& each : fake.debug.lines()) count += each == line ? 1 : 0;
+    return count;
+  }
+
+  std::string only_box_text() const {
+    EXPECT_EQ(fake.window.boxes.size(), 1u);
+    return fake.window.boxes.empty() ? "" : fake.window.boxes.back().first;
+  }
+
+  static std::string failure_message(const std::string& error_text) {
+    return std::string("Failed to install ") + appinstaller_uri + " due to error: " + error_text;
+  }
+
+  testing::ScopedFakePlatform fake;
+  SleepHookSystem hooked_system;
+  testing::FakePackageManager packages;
+  testing::FakeHttp http;
+  testing::InMemoryFiles files;
+};
+
+const std::vector<std::string> all_five_attempts = {
+    "5 attempts remaining.\n\n", "4 attempts remaining.\n\n", "3 attempts remaining.\n\n",
+    "2 attempts remaining.\n\n", "1 attempts remaining.\n\n"};
+
+TEST_F(DoInstall, SucceedsAfterOneAttempt) {
+  script({ScriptedDeployment::success()});
+  EXPECT_TRUE(do_install());
+
+  EXPECT_EQ(attempt_lines(), std::vector<std::string>{"5 attempts remaining.\n\n"});
+  ASSERT_EQ(packages.add_calls.size(), 1u);
+  EXPECT_EQ(packages.add_calls[0].uri, appinstaller_uri);
+  EXPECT_EQ(packages.add_calls[0].options, 64u);
+  EXPECT_EQ(packages.add_calls[0].volume, packages.volume);
+  EXPECT_EQ(count_lines(std::string("URI: ") + appinstaller_uri + "\n"), 1);
+  EXPECT_EQ(count_lines("Waiting ...\n"), 1);
+  EXPECT_EQ(count_lines("Result: op.status: 1 op.error: 0 code=0, IsRegistered=1\n"), 1);
+  EXPECT_FALSE(has_current_operation());
+  EXPECT_TRUE(fake.system.sleeps.empty());
+}
+
+TEST_F(DoInstall, ProgressSwitchesTheWindowOnceEachAttempt) {
+  std::vector<platform::WindowView> seen;
+  auto record = [&](size_t) { seen.push_back(progress_window_view()); };
+  ScriptedDeployment busy = ScriptedDeployment::failure(platform::hresult::busy_snapshot);
+  busy.progress = {{DeploymentProgressState::queued, 0}, {DeploymentProgressState::processing, 10}};
+  busy.after_report = record;
+  ScriptedDeployment success = ScriptedDeployment::success();
+  success.progress = {{DeploymentProgressState::queued, 0},
+                      {DeploymentProgressState::processing, 40},
+                      {DeploymentProgressState::processing, 70},
+                      {DeploymentProgressState::completed, 100}};
+  success.after_report = record;
+  bool registered_while_waiting = false;
+  success.while_waiting = [&] { registered_while_waiting = has_current_operation(); };
+  script({busy, success});
+
+  EXPECT_TRUE(do_install());
+  ASSERT_EQ(seen.size(), 6u);
+  for (size_t attempt_start : {0u, 2u}) {
+    // Before Processing the bar runs a marquee and Cancel cannot be pressed.
+    EXPECT_TRUE(seen[attempt_start].marquee);
+    EXPECT_FALSE(seen[attempt_start].cancel_enabled);
+    EXPECT_EQ(seen[attempt_start].title, "Installing, please wait");
+  }
+  EXPECT_FALSE(seen[1].marquee);
+  EXPECT_TRUE(seen[1].cancel_enabled);
+  EXPECT_EQ(seen[1].title, "Downloading, please wait");
+  EXPECT_EQ(seen[1].position, 10u);
+  EXPECT_EQ(seen[4].position, 70u);
+  EXPECT_EQ(seen[5].position, 100u);
+  EXPECT_EQ(seen[5].title, "Downloading, please wait");
+  EXPECT_TRUE(registered_while_waiting);
+  EXPECT_FALSE(has_current_operation());
+}
+
+TEST_F(DoInstall, BusyEveryTimeGivesFiveAttemptsFourPausesThenTheFailureBox) {
+  for (int i = 0; i < 5; ++i) {
+    script({ScriptedDeployment::failure(platform::hresult::busy_snapshot, "database is busy")});
+  }
+  EXPECT_EQ(exit_code_of_do_install(), 1);
+
+  EXPECT_EQ(attempt_lines(), all_five_attempts);
+  EXPECT_EQ(packages.add_calls.size(), 5u);
+  EXPECT_EQ(packages.volume_lookups, 5);
+  EXPECT_EQ(fake.system.sleeps, (std::vector<uint32_t>{1000, 1000, 1000, 1000}));
+  EXPECT_EQ(count_lines("SQLITE busy, retrying.\n"), 4);
+  EXPECT_EQ(count_lines("Result: op.status: 3 op.error: -2018573819 code=-2018573819, "
+                        "IsRegistered=0\n"),
+            5);
+  EXPECT_EQ(fake.clipboard.text, failure_message("database is busy"));
+}
+
+TEST_F(DoInstall, BusyAndUntrustedRetriesShareOneBudget) {
+  script({ScriptedDeployment::failure(platform::hresult::busy_snapshot),
+          ScriptedDeployment::failure(platform::hresult::busy_snapshot),
+          ScriptedDeployment::failure(platform::hresult::untrusted_root),
+          ScriptedDeployment::failure(platform::hresult::busy_snapshot),
+          ScriptedDeployment::failure(platform::hresult::busy_snapshot, "still busy")});
+  EXPECT_EQ(exit_code_of_do_install(), 1);
+
+  EXPECT_EQ(attempt_lines(), all_five_attempts);
+  EXPECT_EQ(fake.system.sleeps, (std::vector<uint32_t>{1000, 1000, 2000, 1000}));
+  ASSERT_EQ(fake.shell.calls.size(), 1u);
+  EXPECT_EQ(fake.shell.calls[0].file, "powershell");
+  EXPECT_EQ(http.requests, std::vector<std::string>{certificate_uri});
+  EXPECT_EQ(fake.clipboard.text, failure_message("still busy"));
+}
+
+TEST_F(DoInstall, DowngradeIsRecognisedByTheLowSixteenBitsAlone) {
+  for (uint32_t code : {0x80073D06u, 0x00003D06u, 0x12343D06u, 0xFFFF3D06u}) {
+    SCOPED_TRACE(code);
+    script({ScriptedDeployment::failure(code)});
+    EXPECT_TRUE(do_install());
+  }
+  EXPECT_EQ(count_lines("Ignoring version downgrade, launching the app.\n"), 4);
+
+  script({ScriptedDeployment::failure(0x80073D07u, "other")});
+  EXPECT_EQ(exit_code_of_do_install(), 1);
+  EXPECT_EQ(fake.clipboard.text, failure_message("other"));
+}
+
+TEST_F(DoInstall, UntrustedRootIsAlsoRecognisedByTheExactErrorTextPrefix) {
+  script({ScriptedDeployment::failure(0x80073CF3u, "error 0x800B0109: untrusted root"),
+          ScriptedDeployment::success()});
+  EXPECT_TRUE(do_install());
+  EXPECT_EQ(fake.shell.calls.size(), 1u);
+
+  for (const std::string text :
+       {"Error 0x800B0109: untrusted root", "error 0x800b0109: lower", "error 0x800B010"}) {
+    SCOPED_TRACE(text);
+    script({ScriptedDeployment::failure(0x80073CF3u, text)});
+    EXPECT_EQ(exit_code_of_do_install(), 1);
+    EXPECT_EQ(fake.shell.calls.size(), 1u);  // no further import
+    EXPECT_EQ(fake.clipboard.text, failure_message(text));
+  }
+}
+
+TEST_F(DoInstall, WithoutACertificateAnUntrustedRootFailsAtOnce) {
+  burned_in_settings.certificate_file_name.clear();
+  script({ScriptedDeployment::failure(platform::hresult::untrusted_root, "untrusted")});
+  EXPECT_EQ(exit_code_of_do_install(), 1);
+  EXPECT_TRUE(http.requests.empty());
+  EXPECT_TRUE(fake.shell.calls.empty());
+  EXPECT_EQ(fake.clipboard.text, failure_message("untrusted"));
+}
+
+TEST_F(DoInstall, ServerWithoutRangeRequestsGetsItsOwnMessage) {
+  script({ScriptedDeployment::failure(platform::hresult::insufficient_range_support, "x")});
+  EXPECT_EQ(exit_code_of_do_install(), 1);
+  EXPECT_EQ(fake.clipboard.text,
+            "The web server doesn't support HTTP range requests. Please see "
+            "https://docs.trevalon.dev/redir/http-range-requests to learn more.");
+}
+
+TEST_F(DoInstall, CompletedButNotRegisteredIsAFailure) {
+  ScriptedDeployment outcome = ScriptedDeployment::success();
+  outcome.is_registered = false;
+  outcome.error_text = "not registered";
+  script({outcome});
+  EXPECT_EQ(exit_code_of_do_install(), 1);
+  EXPECT_EQ(fake.clipboard.text, failure_message("not registered"));
+}
+
+struct AccessDeniedCase {
+  char mode;
+  std::string expected_parameters;
+};
+
+class DoInstallAccessDenied : public DoInstall,
+                              public ::testing::WithParamInterface<AccessDeniedCase> {};
+
+TEST_P(DoInstallAccessDenied, RestartsElevatedInTheSameModeAndExitsWithZero) {
+  update_mode = GetParam().mode;
+  forwarded_args = "--open \"my file.txt\"";
+  // The refusal decides even when the extended code names a retryable cause.
+  ScriptedDeployment denied = ScriptedDeployment::failure(platform::hresult::busy_snapshot);
+  denied.error_code = platform::hresult::access_denied;
+  script({denied});
+  EXPECT_EQ(exit_code_of_do_install(), 0);
+
+  EXPECT_EQ(count_lines("Result: op.status: 3 op.error: -2147024891 code=-2018573819, "
+                        "IsRegistered=0\n"),
+            1);
+  ASSERT_EQ(fake.shell.calls.size(), 1u);
+  EXPECT_EQ(fake.shell.calls[0].verb, "runas");
+  EXPECT_EQ(fake.shell.calls[0].file, fake.system.module_file_name_value);
+  EXPECT_EQ(fake.shell.calls[0].parameters, GetParam().expected_parameters);
+  EXPECT_FALSE(fake.window.last_view().visible);
+  EXPECT_EQ(fake.window.cursors.back(), platform::Cursor::arrow);
+  EXPECT_EQ(fake.system.sleeps, std::vector<uint32_t>{500});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, DoInstallAccessDenied,
+    ::testing::Values(
+        AccessDeniedCase{'0', "--open \"my file.txt\""},
+        AccessDeniedCase{'1', "TREVALON_INTERNAL_UPDATE_MODE=1 --open \"my file.txt\""},
+        AccessDeniedCase{'4', "TREVALON_INTERNAL_UPDATE_MODE=4 --open \"my file.txt\""}));
+
+TEST_F(DoInstall, AccessDeniedForANonAdministratorEndsInTheBox) {
+  fake.system.is_admin = false;
+  ScriptedDeployment denied = ScriptedDeployment::failure(platform::hresult::access_denied);
+  script({denied});
+  EXPECT_EQ(exit_code_of_do_install(), 1);
+  EXPECT_TRUE(fake.shell.calls.empty());
+  EXPECT_EQ(fake.clipboard.text,
+            "You do not have permission to install this package. Talk to your system "
+            "administrator.");
+}
+
+TEST_F(DoInstall, RefusedElevationIsACancellation) {
+  fake.shell.result = 5;
+  fake.shell.failure_error = platform::win32::cancelled;
+  script({ScriptedDeployment::failure(platform::hresult::access_denied)});
+  try {
+    do_install();
+    ADD_FAILURE() << "do_install returned";
+  } catch (const platform::PlatformError& error) {
+    EXPECT_TRUE(error.is_cancellation());
+  }
+  EXPECT_EQ(count_lines("Installation cancelled by the user, quitting."), 1);
+  EXPECT_TRUE(fake.window.boxes.empty());
+}
+
+TEST_F(DoInstall, CancelDuringTheDeploymentCancelsIt) {
+  ScriptedDeployment running = ScriptedDeployment::success();
+  running.progress = {{DeploymentProgressState::processing, 5}};
+  running.while_waiting = [] { on_window_event(platform::WindowEvent::cancel); };
+  script({running});
+  try {
+    do_install();
+    ADD_FAILURE() << "do_install returned";
+  } catch (const platform::PlatformError& error) {
+    EXPECT_TRUE(error.is_cancellation());
+  }
+  EXPECT_EQ(packages.operations.at(0)->cancel_calls(), 1);
+  EXPECT_FALSE(has_current_operation());
+}
+
+TEST_F(DoInstall, CancelDuringTheBusyPauseEndsAtTheNextAttemptHead) {
+  hooked_system.on_sleep = [](uint32_t) {
+    EXPECT_TRUE(progress_window_view().cancel_enabled);
+    EXPECT_EQ(progress_window_view().title, "System is busy, retrying");
+    on_window_event(platform::WindowEvent::cancel);
+  };
+  script({ScriptedDeployment::failure(platform::hresult::busy_snapshot),
+          ScriptedDeployment::success()});
+  try {
+    do_install();
+    ADD_FAILURE() << "do_install returned";
+  } catch (const platform::PlatformError& error) {
+    EXPECT_TRUE(error.is_cancellation());
+  }
+  EXPECT_EQ(packages.add_calls.size(), 1u);
+  EXPECT_EQ(attempt_lines(), std::vector<std::string>{"5 attempts remaining.\n\n"});
+}
+
+}  // namespace
+}  // namespace pellora

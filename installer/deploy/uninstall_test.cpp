@@ -1,0 +1,87 @@
+#include "installer/deploy/uninstall.h"
+
+#include <gtest/gtest.h>
+
+#include "installer/core/progress_window.h"
+#include "installer/platform/error.h"
+#include "installer/settings/burned_in_settings.h"
+#include "tests/support/fake_deployment.h"
+#include "tests/support/fake_platform.h"
+
+namespace pellora {
+namespace {
+
+using platform::DeploymentProgressState;
+using testing::ProcessExit;
+using testing::ScriptedDeployment;
+
+class Uninstall : public ::testing::Test {
+ protected:
+  Uninstall() {
+    fake.services().packages = &packages;
+    create_progress_window();  // hidden, its show timer far off
+  }
+  testing::ScopedFakePlatform fake;
+  testing::FakePackageManager packages;
+};
+
+TEST_F(Uninstall, ShowsTheWindowAtOnceAndFollowsTheProgress) {
+  std::vector<platform::WindowView> seen;
+  bool registered = false;
+  ScriptedDeployment removal = ScriptedDeployment::success();
+  removal.progress = {{DeploymentProgressState::queued, 0},
+                      {DeploymentProgressState::processing, 30},
+                      {DeploymentProgressState::completed, 100}};
+  removal.after_report = [&](size_t) {
+    seen.push_back(progress_window_view());
+    registered = has_current_operation();
+  };
+  packages.removals.push_back(removal);
+
+  EXPECT_TRUE(uninstall());
+  EXPECT_EQ(packages.remove_calls, std::vector<std::string>{burned_in_settings.package_full_name});
+  ASSERT_EQ(seen.size(), 3u);
+  for (const auto& view : seen) {
+    EXPECT_TRUE(view.visible);
+    EXPECT_FALSE(view.marquee);
+    EXPECT_FALSE(view.cancel_enabled);
+    EXPECT_EQ(view.title, "Removing old package, please wait");
+  }
+  EXPECT_EQ(seen[1].position, 30u);
+  EXPECT_EQ(seen[2].position, 100u);
+  EXPECT_TRUE(registered);
+  EXPECT_FALSE(has_current_operation());
+  EXPECT_TRUE(fake.debug.lines().empty());
+}
+
+TEST_F(Uninstall, ErrorEndsInTheBoxWithThePlatformText) {
+  packages.removals.push_back(
+      ScriptedDeployment::failure(platform::hresult::package_not_found, "Package not found."));
+  EXPECT_THROW(uninstall(), ProcessExit);
+  EXPECT_EQ(fake.clipboard.text, "Failed to uninstall due to error: Package not found.");
+}
+
+TEST_F(Uninstall, OnlyACompletedRemovalCountsAsDone) {
+  ScriptedDeployment unfinished = ScriptedDeployment::success();
+  unfinished.status = platform::AsyncStatus::started;
+  packages.removals.push_back(unfinished);
+  EXPECT_FALSE(uninstall());
+  EXPECT_TRUE(fake.window.boxes.empty());
+}
+
+TEST_F(Uninstall, ClosingTheWindowCancelsTheRemoval) {
+  ScriptedDeployment removal = ScriptedDeployment::success();
+  removal.while_waiting = [] { on_window_event(platform::WindowEvent::close); };
+  packages.removals.push_back(removal);
+  try {
+    uninstall();
+    ADD_FAILURE() << "uninstall returned";
+  } catch (const platform::PlatformError& error) {
+    EXPECT_TRUE(error.is_cancellation());
+  }
+  EXPECT_EQ(packages.operations.at(0)->cancel_calls(), 1);
+  EXPECT_FALSE(has_current_operation());
+}
+
+}  // namespace
+}  // namespace pellora

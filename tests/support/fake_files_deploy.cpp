@@ -1,0 +1,121 @@
+#include "tests/support/fake_files_deploy.h"
+
+#include "installer/platform/error.h"
+#include "installer/platform/last_error.h"
+
+namespace pellora::testing {
+namespace {
+
+std::string joined(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+std::string without_trailing_separator(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+bool InMemoryFiles::create_directory(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  if (!directories.insert(without_trailing_separator(path)).second) {
+    platform::set_last_error(platform::win32::already_exists);
+    return false;
+  }
+  return true;
+}
+
+bool InMemoryFiles::copy_file(const std::string& source, const std::string& target,
+                              bool fail_if_exists) {
+  std::lock_guard lock(mutex_);
+  copies.push_back({source, target, fail_if_exists});
+  if (copy_failure_error) {
+    platform::set_last_error(*copy_failure_error);
+    return false;
+  }
+  auto found = files.find(source);
+  if (found == files.end()) {
+    platform::set_last_error(platform::win32::file_not_found);
+    return false;
+  }
+  if (fail_if_exists && files.count(target) != 0) {
+    platform::set_last_error(80);  // ERROR_FILE_EXISTS
+    return false;
+  }
+  files[target] = found->second;
+  return true;
+}
+
+platform::ShellFileOperationResult InMemoryFiles::shell_copy(const std::string&,
+                                                             const std::string&) {
+  return {};
+}
+
+platform::ShellFileOperationResult InMemoryFiles::shell_delete(const std::string&) { return {}; }
+
+void InMemoryFiles::fail_storage_if_asked() const {
+  if (storage_failure_hresult) {
+    throw platform::PlatformError(*storage_failure_hresult, "Access is denied.\r\n");
+  }
+}
+
+std::string InMemoryFiles::create_file_replace_existing(const std::string& folder,
+                                                        const std::string& name) {
+  std::lock_guard lock(mutex_);
+  fail_storage_if_asked();
+  const std::string path = joined(folder, name);
+  files[path].clear();
+  created_files.push_back(path);
+  return path;
+}
+
+void InMemoryFiles::write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::lock_guard lock(mutex_);
+  fail_storage_if_asked();
+  files[path] = std::string(bytes.begin(), bytes.end());
+}
+
+void InMemoryFiles::write_text(const std::string& path, const std::string& text) {
+  std::lock_guard lock(mutex_);
+  fail_storage_if_asked();
+  files[path] = text;
+}
+
+std::string InMemoryFiles::read_text(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  fail_storage_if_asked();
+  auto found = files.find(path);
+  if (found == files.end()) {
+    throw platform::PlatformError(platform::hresult::file_not_found,
+                                  "The system cannot find the file specified.\r\n");
+  }
+  return found->second;
+}
+
+void InMemoryFiles::ensure_folder_exists(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  fail_storage_if_asked();
+  const std::string folder = without_trailing_separator(path);
+  if (directories.count(folder) != 0) return;
+  for (const auto& [file, content] : files) {
+    if (file.rfind(folder + "/", 0) == 0) return;
+  }
+  throw platform::PlatformError(platform::hresult::file_not_found,
+                                "The system cannot find the file specified.\r\n");
+}
+
+void InMemoryFiles::put(const std::string& path, const std::string& content) {
+  std::lock_guard lock(mutex_);
+  files[path] = content;
+}
+
+std::optional<std::string> InMemoryFiles::content(const std::string& path) const {
+  std::lock_guard lock(mutex_);
+  auto found = files.find(path);
+  if (found == files.end()) return std::nullopt;
+  return found->second;
+}
+
+}  // namespace pellora::testing

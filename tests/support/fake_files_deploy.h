@@ -1,0 +1,56 @@
+#pragma once
+// File services kept in memory, with failures on request. Paths are plain strings; a folder
+// exists when it was created or when a file lies in it.
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "installer/platform/files.h"
+
+namespace pellora::testing {
+
+class InMemoryFiles final : public platform::Files {
+ public:
+  struct CopyCall {
+    std::string source;
+    std::string target;
+    bool fail_if_exists;
+  };
+
+  bool create_directory(const std::string& path) override;
+  bool copy_file(const std::string& source, const std::string& target,
+                 bool fail_if_exists) override;
+  platform::ShellFileOperationResult shell_copy(const std::string& source,
+                                                const std::string& destination) override;
+  platform::ShellFileOperationResult shell_delete(const std::string& path) override;
+  std::string create_file_replace_existing(const std::string& folder,
+                                           const std::string& name) override;
+  void write_file(const std::string& path, const std::vector<uint8_t>& bytes) override;
+  void write_text(const std::string& path, const std::string& text) override;
+  std::string read_text(const std::string& path) override;
+  void ensure_folder_exists(const std::string& path) override;
+
+  void put(const std::string& path, const std::string& content);
+  std::optional<std::string> content(const std::string& path) const;
+
+  std::map<std::string, std::string> files;
+  std::set<std::string> directories;
+  std::vector<CopyCall> copies;
+  std::vector<std::string> created_files;
+
+  // Failures on request: the Win32 calls fail with this last error, the storage calls raise
+  // PlatformError with this HRESULT.
+  std::optional<uint32_t> copy_failure_error;
+  std::optional<uint32_t> storage_failure_hresult;
+
+ private:
+  void fail_storage_if_asked() const;
+  mutable std::mutex mutex_;
+};
+
+}  // namespace pellora::testing
