@@ -156,6 +156,8 @@ void quit(int code) {
 
 void handle_event(platform::WindowEvent event) {
   if (event == platform::WindowEvent::cancel) {
+    // A disabled Cancel button ignores both the click and Esc.
+    if (!progress_window_view().cancel_enabled) return;
     cancel_current_operation();
     cancel_requested = true;
     return;

@@ -78,6 +78,10 @@ TEST(ProgressWindow, CancelCancelsTheCurrentOperationAndSetsTheFlag) {
   auto operation = std::make_shared<Operation>();
   {
     CurrentOperationRegistration registration(operation);
+    on_window_event(platform::WindowEvent::cancel);  // the button is disabled at first
+    EXPECT_EQ(operation->cancels, 0);
+    EXPECT_FALSE(cancel_requested);
+    enable_cancel(true);
     on_window_event(platform::WindowEvent::cancel);
   }
   EXPECT_EQ(operation->cancels, 1);
