@@ -110,13 +110,15 @@ bool run_on_new_thread(uint32_t stack_size, void (*body)()) {
   pthread_attr_t attributes;
   if (::pthread_attr_init(&attributes) != 0) return false;
   if (stack_size != 0) {
-    // Like a commit size on Windows, the request is a minimum: round it up to what the
-    // system accepts rather than failing on a small or odd value.
+    // Like the commit size it is on Windows, the request can grow the stack beyond the
+    // default but never shrink it below: the JVM needs room to start on this thread.
+    size_t size = 0;
+    ::pthread_attr_getstacksize(&attributes, &size);
     const long page = ::sysconf(_SC_PAGESIZE);
-    const long minimum = ::sysconf(_SC_THREAD_STACK_MIN);
-    size_t size = stack_size;
-    if (minimum > 0 && size < static_cast<size_t>(minimum)) size = static_cast<size_t>(minimum);
-    if (page > 0) size = (size + static_cast<size_t>(page) - 1) / page * page;
+    if (stack_size > size) {
+      size = stack_size;
+      if (page > 0) size = (size + static_cast<size_t>(page) - 1) / page * page;
+    }
     ::pthread_attr_setstacksize(&attributes, size);
   }
   pthread_t thread;
