@@ -1,0 +1,7 @@
+package quelmarin.trevalon.launchertest;
+
+public final class Hello {
+  public static void main(String[] args) {
+    System.out.println("Hello, world");
+  }
+}

@@ -1,0 +1,5 @@
+package quelmarin.trevalon.launchertest;
+
+public final class NoMain {
+  public static void run(String[] args) {}
+}
