@@ -63,3 +63,10 @@ awk -v lw="$(wall "$work/launcher.times")" -v jw="$(wall "$work/java.times")" \
   printf "wall ratio: %.3f (goal <= 1.02): %s\n", ratio, (ratio <= 1.02 ? "met" : "NOT met")
   printf "cpu ratio:  %.3f\n", lc / jc
 }'
+
+# The row for scripts/bench's table.
+awk -v lw="$(wall "$work/launcher.times")" -v jw="$(wall "$work/java.times")" 'BEGIN {
+  ratio = lw / jw
+  printf "ROW | launcher vs java -cp, hello world (wall) | %.1f ms | %.1f ms | %.3f | <= 1.02 | %s |\n", \
+    lw * 1e3, jw * 1e3, ratio, (ratio <= 1.02 ? "pass" : "falls short")
+}'
