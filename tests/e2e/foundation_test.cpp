@@ -11,124 +11,25 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "installer/settings/burned_in_settings.h"
-
-extern char** environ;
+#include "tests/support/platform_sandbox.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using pellora::testing::PlatformSandbox;
+using pellora::testing::ProgramOutcome;
+using pellora::testing::read_file;
 
 const std::string bin_dir = TREVALON_BIN_DIR;
 const std::string marker = "BURNED_IN_DATA 3B7E1D92-5A4C-4F08-9E61-C2D4A87F0B35";
 const std::string not_configured = "has not been configured by the packaging step";
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-struct Outcome {
-  int status = 0;  // as waitpid gives it
-  bool timed_out = false;
-  std::string out;
-  std::string err;
-
-  bool exited() const { return WIFEXITED(status); }
-  int code() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
-};
-
-// A fresh platform root and temporary folder, removed afterwards.
-class Sandbox {
- public:
-  Sandbox() {
-    std::string pattern = (fs::temp_directory_path() / "foundation-e2e-XXXXXX").string();
-    folder_ = ::mkdtemp(pattern.data());
-    fs::create_directories(tmp());
-  }
-  ~Sandbox() { fs::remove_all(folder_); }
-
-  fs::path path(const std::string& name) const { return folder_ / name; }
-  fs::path root() const { return folder_ / "root"; }
-  fs::path tmp() const { return folder_ / "tmp"; }
-
-  // Runs `program` with standard input from /dev/null. After `timeout` it gets SIGTERM (the
-  // window being closed), and SIGKILL if that does not end it.
-  Outcome run(const std::string& program, const std::vector<std::string>& arguments,
-              std::chrono::milliseconds timeout = 20s) const {
-    std::map<std::string, std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      const std::string text = *entry;
-      const size_t equals = text.find('=');
-      if (equals != std::string::npos)
-        environment[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    environment["TREVALON_PLATFORM_ROOT"] = root().string();
-    environment["TMPDIR"] = tmp().string();
-    std::vector<std::string> environment_texts;
-    for (const auto& [name, value] : environment) environment_texts.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (auto& text : environment_texts) envp.push_back(text.data());
-    envp.push_back(nullptr);
-
-    std::vector<std::string> argument_texts = {program};
-    argument_texts.insert(argument_texts.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& text : argument_texts) argv.push_back(text.data());
-    argv.push_back(nullptr);
-
-    const std::string out_path = path("stdout.txt").string();
-    const std::string err_path = path("stderr.txt").string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    pid_t child = 0;
-    const int spawned =
-        ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    Outcome outcome;
-    if (spawned != 0) {
-      ADD_FAILURE() << "cannot start " << program;
-      return outcome;
-    }
-
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    bool terminated = false;
-    for (;;) {
-      const pid_t done = ::waitpid(child, &outcome.status, WNOHANG);
-      if (done == child) break;
-      const auto now = std::chrono::steady_clock::now();
-      if (!terminated && now >= deadline) {
-        outcome.timed_out = true;
-        ::kill(child, SIGTERM);
-        terminated = true;
-      } else if (terminated && now >= deadline + 10s) {
-        ::kill(child, SIGKILL);
-      }
-      std::this_thread::sleep_for(20ms);
-    }
-    outcome.out = read_file(out_path);
-    outcome.err = read_file(err_path);
-    return outcome;
-  }
-
- private:
-  fs::path folder_;
-};
 
 size_t count(const std::string& text, const std::string& what) {
   size_t found = 0;
@@ -137,8 +38,8 @@ size_t count(const std::string& text, const std::string& what) {
 }
 
 TEST(Foundation, AnInstallerThatWasNeverBurnedRefusesToStart) {
-  Sandbox sandbox;
-  const Outcome outcome = sandbox.run(bin_dir + "/pellora", {"--update-check", "a b"});
+  PlatformSandbox sandbox;
+  const ProgramOutcome outcome = sandbox.run(bin_dir + "/pellora", {"--update-check", "a b"});
   ASSERT_FALSE(outcome.timed_out) << outcome.err;
   EXPECT_EQ(outcome.code(), 1) << outcome.err;
 
@@ -193,7 +94,7 @@ BurnedSettings sample_settings() {
 }
 
 TEST(Foundation, BurnWritesSettingsThatReadBackExactly) {
-  Sandbox sandbox;
+  PlatformSandbox sandbox;
   const std::string original = read_file(bin_dir + "/pellora");
   const size_t block = original.find(marker);
   ASSERT_NE(block, std::string::npos);
@@ -202,7 +103,7 @@ TEST(Foundation, BurnWritesSettingsThatReadBackExactly) {
   std::vector<std::string> arguments = {"installer", bin_dir + "/pellora",
                                         sandbox.path("pellora").string()};
   arguments.insert(arguments.end(), sample.arguments.begin(), sample.arguments.end());
-  const Outcome burn = sandbox.run(bin_dir + "/burn", arguments);
+  const ProgramOutcome burn = sandbox.run(bin_dir + "/burn", arguments);
   ASSERT_EQ(burn.code(), 0) << burn.err;
 
   const std::string burned = read_file(sandbox.path("pellora"));
@@ -243,7 +144,7 @@ TEST(Foundation, BurnWritesSettingsThatReadBackExactly) {
 }
 
 TEST(Foundation, BurnRefusesWhatItCannotWrite) {
-  Sandbox sandbox;
+  PlatformSandbox sandbox;
   const std::string pellora = bin_dir + "/pellora";
   const std::string out = sandbox.path("out").string();
   const std::vector<std::string> required = {"--site-base-url", "u", "--appinstaller",      "a",
@@ -258,7 +159,7 @@ TEST(Foundation, BurnRefusesWhatItCannotWrite) {
   // Burned once already: the marker is gone.
   ASSERT_EQ(burn(pellora, required).code(), 0);
   fs::rename(out, sandbox.path("burned"));
-  Outcome outcome = burn(sandbox.path("burned").string(), required);
+  ProgramOutcome outcome = burn(sandbox.path("burned").string(), required);
   EXPECT_NE(outcome.code(), 0);
   EXPECT_NE(outcome.err.find("marker was not found"), std::string::npos) << outcome.err;
 
@@ -289,7 +190,7 @@ TEST(Foundation, BurnRefusesWhatItCannotWrite) {
 }
 
 TEST(Foundation, ABurnedInstallerStartsItsWork) {
-  Sandbox sandbox;
+  PlatformSandbox sandbox;
   const BurnedSettings sample = sample_settings();
   std::vector<std::string> arguments = {"installer", bin_dir + "/pellora",
                                         sandbox.path("pellora").string()};
@@ -298,7 +199,7 @@ TEST(Foundation, ABurnedInstallerStartsItsWork) {
 
   // Whatever the work does with a site that is not there, the process must end in a defined
   // way: by itself, or through closing the window.
-  const Outcome outcome = sandbox.run(sandbox.path("pellora").string(), {}, 15s);
+  const ProgramOutcome outcome = sandbox.run(sandbox.path("pellora").string(), {}, 15s);
   EXPECT_TRUE(outcome.exited()) << "ended by a signal: " << outcome.err;
   EXPECT_TRUE(outcome.code() == 0 || outcome.code() == 1 || outcome.code() == 5)
       << outcome.code() << "\n"
