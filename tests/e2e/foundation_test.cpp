@@ -2,13 +2,8 @@
 // was never burned refuses to start, and `burn installer` gives a program whose settings read
 // back exactly.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
