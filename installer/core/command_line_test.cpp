@@ -80,7 +80,7 @@ TEST(ParseCommandLine, WideWhiteSpaceAfterTheDigitIsSkipped) {
 
 TEST(ParseCommandLine, CarriageReturnOrLineFeedNeverMatches) {
   for (const std::string& line : {literal + "1 a\nb", literal + "1 a\rb", literal + "1\n",
-                                 literal + "1 \r\n", literal + "1 a\n", literal + "1\r a"}) {
+                                  literal + "1 \r\n", literal + "1 a\n", literal + "1\r a"}) {
     const ParsedCommandLine parsed = parse_command_line(line);
     EXPECT_EQ(parsed.update_mode, '0');
     EXPECT_EQ(parsed.forwarded_args, line);
