@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const pellora::ParsedCommandLine parsed = pellora::parse_command_line(text);
   if (parsed.update_mode < '0' || parsed.update_mode > '9') std::abort();
-  if (parsed.forwarded_args.size() > text.size()) std::abort();
+  if (!text.ends_with(parsed.forwarded_args)) std::abort();
   if (parsed.update_mode == '0' && parsed.forwarded_args != text &&
       text.rfind("TREVALON_INTERNAL_UPDATE_MODE=", 0) != 0) {
     std::abort();

@@ -29,4 +29,12 @@ extern BurnedInSettings burned_in_settings;
 // unconfigured or malformed block).
 const std::string& burned_in_settings_problem();
 
+struct ParsedSettingsBlock {
+  BurnedInSettings settings;  // empty when there is a problem
+  std::string problem;        // empty when the block holds a valid record
+};
+
+// Reads the record from a block of `size` bytes, never looking past its end. Pure; any thread.
+ParsedSettingsBlock parse_settings_block(const uint8_t* block, size_t size);
+
 }  // namespace pellora

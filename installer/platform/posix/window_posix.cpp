@@ -1,8 +1,243 @@
-// Placeholder until this service is built.
+#include <pthread.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
 #include "installer/platform/posix/backend.h"
+#include "installer/platform/posix/terminal_view.h"
 
 namespace pellora::platform::posix {
+namespace {
 
-WindowSurface* window_surface() { return nullptr; }
+using Clock = std::chrono::steady_clock;
+
+constexpr auto redraw_interval = std::chrono::milliseconds(100);
+constexpr size_t bar_width = 24;
+constexpr size_t marquee_width = 5;
+const char* const clear_line = "\r\x1b[K";
+
+sigset_t window_signals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  return signals;
+}
+
+void write_all(int fd, const std::string& text) {
+  const char* data = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    const ssize_t written = ::write(fd, data, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    data += written;
+    left -= static_cast<size_t>(written);
+  }
+}
+
+// Shortens UTF-8 text to at most `limit` characters without splitting one.
+std::string shorten(const std::string& text, size_t limit) {
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (characters == limit) return text.substr(0, i);
+    ++characters;
+  }
+  return text;
+}
+
+class TerminalView final : public WindowSurface {
+ public:
+  TerminalView(int out_fd, int in_fd)
+      : out_fd_(out_fd), in_fd_(in_fd), out_is_terminal_(::isatty(out_fd) == 1) {}
+
+  ~TerminalView() override {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    if (drawer_.joinable()) drawer_.join();
+  }
+
+  void render(const WindowView& view) override {
+    {
+      std::lock_guard lock(mutex_);
+      view_ = view;
+      changed_ = true;
+      // Started on first use rather than at construction, after the caller has blocked the
+      // window's signals.
+      if (!drawer_.joinable()) drawer_ = std::thread([this] { draw_loop(); });
+    }
+    wake_.notify_all();
+  }
+
+  void set_cursor(Cursor) override {}
+
+  void message_box(const std::string& text, const std::string& caption) override {
+    {
+      std::lock_guard lock(mutex_);
+      box_open_ = true;
+      std::string box;
+      if (line_on_screen_) box += clear_line;
+      line_on_screen_ = false;
+      box += "---- " + caption + " ----\n" + text + "\n";
+      write_all(out_fd_, box);
+    }
+    if (::isatty(in_fd_) == 1) {
+      write_all(out_fd_, "(press Enter)\n");
+      char c = 0;
+      for (;;) {
+        const ssize_t got = ::read(in_fd_, &c, 1);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0 || c == '\n') break;
+      }
+    }
+    {
+      std::lock_guard lock(mutex_);
+      box_open_ = false;
+      changed_ = true;
+    }
+    wake_.notify_all();
+  }
+
+  int dpi() override { return 96; }
+
+  void start_events(std::function<void(WindowEvent)> sink) override {
+    // The thread owns its copy of the sink and nothing of the view, so it may outlive it.
+    std::thread([sink = std::move(sink)] {
+      const sigset_t signals = window_signals();
+      for (;;) {
+        int signal = 0;
+        if (::sigwait(&signals, &signal) != 0) continue;
+        sink(signal == SIGINT ? WindowEvent::cancel : WindowEvent::close);
+      }
+    }).detach();
+  }
+
+ private:
+  bool animating_locked() const {
+    return out_is_terminal_ && view_.visible && view_.marquee && !view_.error_state && !box_open_;
+  }
+
+  void draw_loop() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+      if (!changed_ && !animating_locked()) {
+        wake_.wait(lock);
+        continue;
+      }
+      const Clock::time_point due = last_draw_ + redraw_interval;
+      if (Clock::now() < due) {
+        wake_.wait_until(lock, due);
+        continue;
+      }
+      if (animating_locked()) ++frame_;
+      changed_ = false;
+      last_draw_ = Clock::now();
+      draw_locked();
+    }
+  }
+
+  void draw_locked() {
+    if (box_open_) return;
+    if (out_is_terminal_) {
+      if (view_.visible) {
+        write_all(out_fd_, clear_line + terminal_view_line(view_, frame_, terminal_width()));
+        line_on_screen_ = true;
+      } else if (line_on_screen_) {
+        write_all(out_fd_, clear_line);
+        line_on_screen_ = false;
+      }
+      return;
+    }
+    // Not a terminal (a log file or a pipe): one whole line per visible change, so that the
+    // debug lines around it stay lines of their own.
+    if (!view_.visible) {
+      last_line_.reset();
+      return;
+    }
+    std::string line = terminal_view_line(view_, 0, 0);
+    if (line == last_line_) return;
+    write_all(out_fd_, line + "\n");
+    last_line_ = std::move(line);
+  }
+
+  size_t terminal_width() const {
+    winsize size{};
+    if (::ioctl(out_fd_, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+    return size.ws_col;
+  }
+
+  const int out_fd_;
+  const int in_fd_;
+  const bool out_is_terminal_;
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::thread drawer_;
+  WindowView view_;
+  bool changed_ = false;
+  bool stopping_ = false;
+  bool box_open_ = false;
+  bool line_on_screen_ = false;
+  std::optional<std::string> last_line_;
+  Clock::time_point last_draw_{};
+  unsigned frame_ = 0;
+};
+
+}  // namespace
+
+void block_window_signals() {
+  const sigset_t signals = window_signals();
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+std::unique_ptr<WindowSurface> make_terminal_view(int out_fd, int in_fd) {
+  return std::make_unique<TerminalView>(out_fd, in_fd);
+}
+
+std::string terminal_view_line(const WindowView& view, unsigned frame, size_t width) {
+  std::string bar(bar_width, '-');
+  std::string suffix;
+  const uint32_t percent = std::min<uint32_t>(view.position, 100);
+  if (view.marquee && !view.error_state) {
+    // A block sweeping to and fro: the marquee shows that work goes on, not how much.
+    const size_t travel = bar_width - marquee_width;
+    size_t at = frame % (2 * travel);
+    if (at > travel) at = 2 * travel - at;
+    bar.replace(at, marquee_width, marquee_width, '=');
+  } else {
+    const size_t filled = view.marquee ? bar_width : bar_width * percent / 100;
+    bar.replace(0, filled, filled, view.error_state ? '!' : '#');
+    if (!view.marquee) suffix = " " + std::to_string(percent) + "%";
+  }
+  if (view.error_state) suffix += " error";
+  const std::string tail = "  [" + bar + "]" + suffix;
+  std::string title = view.title;
+  if (width > 0) {
+    // Keep one column free so that the terminal never wraps the line.
+    const size_t room = width > tail.size() + 1 ? width - tail.size() - 1 : 0;
+    title = shorten(title, room);
+  }
+  return title + tail;
+}
+
+WindowSurface* window_surface() {
+  static TerminalView view(STDERR_FILENO, STDIN_FILENO);
+  return &view;
+}
 
 }  // namespace pellora::platform::posix

@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+#include "installer/platform/error.h"
+#include "installer/platform/posix/backend.h"
+
+namespace pellora::platform::posix {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Points the platform root somewhere for one test.
+class ScopedRoot {
+ public:
+  explicit ScopedRoot(const fs::path& root) {
+    if (const char* old = std::getenv("TREVALON_PLATFORM_ROOT")) saved_ = old;
+    ::setenv("TREVALON_PLATFORM_ROOT", root.c_str(), 1);
+  }
+  ~ScopedRoot() {
+    if (saved_) {
+      ::setenv("TREVALON_PLATFORM_ROOT", saved_->c_str(), 1);
+    } else {
+      ::unsetenv("TREVALON_PLATFORM_ROOT");
+    }
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+fs::path fresh_folder() {
+  std::string pattern = (fs::temp_directory_path() / "clipboard-test-XXXXXX").string();
+  return fs::path(::mkdtemp(pattern.data()));
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(PosixClipboard, WritesTheTextUnderTheRootCreatingItWhenMissing) {
+  const fs::path folder = fresh_folder();
+  const fs::path root = folder / "a" / "root";
+  ScopedRoot scoped(root);
+  clipboard()->set_text_and_flush("first");
+  const std::string text = "Failed to install \xC3\xA9\r\n\ttwice\n";
+  clipboard()->set_text_and_flush(text);
+  EXPECT_EQ(read_file(root / "clipboard.txt"), text);
+  EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1)
+      << "no temporary file is left behind";
+  fs::remove_all(folder);
+}
+
+TEST(PosixClipboard, AnUnusableRootIsAPlatformError) {
+  const fs::path folder = fresh_folder();
+  std::ofstream(folder / "file") << "x";
+  ScopedRoot scoped(folder / "file" / "root");
+  try {
+    clipboard()->set_text_and_flush("text");
+    FAIL() << "the clipboard accepted the text";
+  } catch (const PlatformError& error) {
+    EXPECT_EQ(error.code() & 0xFFFF0000u, 0x80070000u);
+    EXPECT_NE(error.message().find("root"), std::string::npos);
+  }
+  fs::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace pellora::platform::posix

@@ -1,0 +1,146 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "installer/platform/posix/terminal_view.h"
+
+namespace pellora::platform::posix {
+namespace {
+
+using namespace std::chrono_literals;
+
+WindowView shown(const std::string& title) {
+  WindowView view;
+  view.visible = true;
+  view.title = title;
+  return view;
+}
+
+// What arrives on `fd` within `wait`, stopping early once `enough` bytes are in.
+std::string read_for(int fd, std::chrono::milliseconds wait, size_t enough = SIZE_MAX) {
+  std::string text;
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || text.size() >= enough) return text;
+    pollfd entry{fd, POLLIN, 0};
+    if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buffer[4096];
+    const ssize_t got = ::read(fd, buffer, std::min(sizeof buffer, enough - text.size()));
+    if (got <= 0) return text;
+    text.append(buffer, static_cast<size_t>(got));
+  }
+}
+
+struct Pipe {
+  Pipe() { EXPECT_EQ(::pipe(fds), 0); }
+  ~Pipe() {
+    ::close(fds[0]);
+    ::close(fds[1]);
+  }
+  int fds[2] = {-1, -1};
+};
+
+TEST(TerminalViewLine, ShowsStatusBarAndPercentage) {
+  WindowView view = shown("Downloading, please wait");
+  view.marquee = false;
+  view.position = 45;
+  EXPECT_EQ(terminal_view_line(view, 0, 0),
+            "Downloading, please wait  [##########--------------] 45%");
+
+  view.error_state = true;
+  EXPECT_EQ(terminal_view_line(view, 0, 0),
+            "Downloading, please wait  [!!!!!!!!!!--------------] 45% error");
+
+  view = shown("Checking for updates, please wait");
+  EXPECT_NE(terminal_view_line(view, 0, 0), terminal_view_line(view, 7, 0))
+      << "the marquee moves from frame to frame";
+  EXPECT_EQ(terminal_view_line(view, 0, 0).find('%'), std::string::npos);
+}
+
+TEST(TerminalViewLine, ShortensTheStatusToTheWidthWithoutSplittingCharacters) {
+  WindowView view = shown("Installation \xC3\xA9\xC3\xA9\xC3\xA9 failed");
+  EXPECT_EQ(terminal_view_line(view, 0, 43), "Installation \xC3\xA9  [=====-------------------]");
+  EXPECT_EQ(terminal_view_line(view, 0, 1000), terminal_view_line(view, 0, 0));
+}
+
+TEST(TerminalView, DrawsWholeLinesOnlyWhileShownAndAtMostTenTimesASecond) {
+  Pipe out;
+  const int in = ::open("/dev/null", O_RDONLY);
+  {
+    auto view = make_terminal_view(out.fds[1], in);
+    WindowView hidden;
+    hidden.title = "Checking for updates, please wait";
+    view->render(hidden);
+    EXPECT_EQ(read_for(out.fds[0], 250ms), "");
+
+    WindowView state = shown("Downloading, please wait");
+    state.marquee = false;
+    for (uint32_t percent = 0; percent < 60; ++percent) {
+      state.position = percent;
+      view->render(state);
+    }
+    const std::string drawn = read_for(out.fds[0], 400ms);
+    size_t lines = 0;
+    for (char c : drawn) lines += c == '\n';
+    EXPECT_GE(lines, 1u);
+    EXPECT_LE(lines, 5u) << drawn;
+    EXPECT_TRUE(drawn.ends_with("59%\n")) << drawn;
+
+    // An unchanged view is not drawn again, and hiding draws nothing.
+    view->render(state);
+    state.visible = false;
+    view->render(state);
+    EXPECT_EQ(read_for(out.fds[0], 250ms), "");
+
+    // The box does not wait for Enter when its input is not a terminal.
+    view->message_box("A problem was encountered during installation.\n\nboom", "Error");
+    EXPECT_EQ(read_for(out.fds[0], 100ms),
+              "---- Error ----\nA problem was encountered during installation.\n\nboom\n");
+  }
+  ::close(in);
+}
+
+// The signals are the window's events. In a child process, so that blocking them and taking
+// them with sigwait does not disturb this test program.
+TEST(TerminalView, CtrlCCancelsAndTerminateOrHangUpClose) {
+  Pipe events;
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    block_window_signals();
+    auto view = make_terminal_view(::open("/dev/null", O_WRONLY), ::open("/dev/null", O_RDONLY));
+    const int out = events.fds[1];
+    view->start_events([out](WindowEvent event) {
+      const char c = event == WindowEvent::cancel ? 'c' : 'x';
+      if (::write(out, &c, 1) != 1) _exit(3);
+    });
+    if (::write(out, "r", 1) != 1) _exit(3);
+    std::this_thread::sleep_for(20s);
+    _exit(0);
+  }
+  EXPECT_EQ(read_for(events.fds[0], 5000ms, 1), "r");
+  ::kill(child, SIGINT);
+  EXPECT_EQ(read_for(events.fds[0], 2000ms, 1), "c");
+  ::kill(child, SIGTERM);
+  EXPECT_EQ(read_for(events.fds[0], 2000ms, 1), "x");
+  ::kill(child, SIGHUP);
+  EXPECT_EQ(read_for(events.fds[0], 2000ms, 1), "x");
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the signals did not kill it";
+}
+
+}  // namespace
+}  // namespace pellora::platform::posix
