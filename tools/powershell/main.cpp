@@ -66,8 +66,8 @@ int main(int argc, char** argv) {
     if (!subject.empty()) subject += ", ";
     subject += key + "=" + value;
   }
-  std::cout << "\n\n   PSParentPath: Microsoft.PowerShell.Security\\Certificate::LocalMachine\\"
-               "TrustedPeople\n\nThumbprint                                Subject\n"
+  std::cout << "\n\n   PSParentPath: Cert:\\LocalMachine\\TrustedPeople\n\nThumbprint              "
+               "                  Subject\n"
                "----------                                -------\n"
             << thumbprint << "  " << subject << "\n\n";
   return 0;

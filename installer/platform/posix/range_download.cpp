@@ -15,8 +15,8 @@ namespace {
 
 constexpr uint32_t insufficient_range_support = 0x80D05011;
 constexpr const char* range_support_text =
-    "The server does not support the necessary HTTP protocol. Delivery Optimization (DO) "
-    "requires that the server support the Range protocol header.";
+    "The server does not support the necessary HTTP protocol: the package is downloaded in "
+    "range requests, and the server answered one with the whole file.";
 
 void global_init() {
   static std::once_flag once;
@@ -37,7 +37,7 @@ void common_options(CURL* easy, const std::string& url) {
   // A stalled server: less than one byte a second for a minute.
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 60L);
-  curl_easy_setopt(easy, CURLOPT_USERAGENT, "Microsoft-Delivery-Optimization/10.0");
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, "trevalon-platform-deployment/1.0");
 }
 
 TransferOutcome outcome_for_curl(int code, const char* error_buffer) {
@@ -85,6 +85,7 @@ struct ChunkState {
   uint64_t expected = 0;
   uint64_t total = 0;
   bool total_known = false;
+  uint64_t first_byte = 0;
   bool whole_body = false;  // the server ignored the range
   bool bad_status = false;
   bool write_failed = false;
@@ -101,6 +102,10 @@ size_t chunk_header(char* data, size_t size, size_t count, void* user) {
     std::string head = line.substr(0, sizeof(name) - 1);
     for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (head == name) {
+      const size_t unit = line.find("bytes ");
+      if (unit != std::string::npos) {
+        state->first_byte = std::strtoull(line.c_str() + unit + 6, nullptr, 10);
+      }
       const size_t slash = line.find('/');
       if (slash != std::string::npos && slash + 1 < line.size() && line[slash + 1] != '*') {
         state->total = std::strtoull(line.c_str() + slash + 1, nullptr, 10);
@@ -244,7 +249,7 @@ TransferOutcome RangeDownloader::download(const std::string& url, const std::str
     if (state.bad_status || (code == CURLE_OK && status != 206)) return outcome_for_status(status);
     if (code != CURLE_OK) return outcome_for_curl(code, error_buffer);
     if (!state.total_known) return {insufficient_range_support, range_support_text};
-    if (state.written == 0 || state.written > state.expected) {
+    if (state.first_byte != offset || state.written == 0 || state.written > state.expected) {
       return {hresult::connection_reset, "The server sent a range other than the one asked for."};
     }
     total = state.total;

@@ -191,9 +191,9 @@ class PosixShell final : public Shell {
     }
     const int error = spawn_detached(program, split_command_line(parameters), elevate);
     if (error != 0) {
+      // ShellExecute answers with the small Win32 code itself (2, 5, 11), else 0.
       const uint32_t code = set_last_error_from_errno(error);
-      return code == win32::access_denied ? se_err_accessdenied
-                                          : (code == win32::file_not_found ? se_err_fnf : 0);
+      return code <= 32 ? static_cast<intptr_t>(code) : 0;
     }
     set_last_error(win32::success);
     return shell_success;
