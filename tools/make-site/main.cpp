@@ -4,7 +4,9 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "tools/make-site/site_builder.h"
 
@@ -13,7 +15,8 @@ namespace {
 constexpr const char* usage =
     "usage: make-site --out DIR --base-url URL --name NAME --publisher DN --version A.B.C.D\n"
     "                 [--architecture ARCH] [--executable PATH] [--protocol SCHEME]\n"
-    "                 [--file SOURCE=PATH]... [--raw-entry SOURCE=ENTRY]...\n"
+    "                 [--file SOURCE=PATH]... [--folder SOURCE=PATH]...\n"
+    "                 [--raw-entry SOURCE=ENTRY]...\n"
     "                 [--site-file SOURCE=NAME]... [--package-file NAME]\n"
     "                 [--appinstaller-file NAME] [--certificate NAME]\n"
     "                 [--metadata-version V] [--installer-name NAME]\n"
@@ -46,51 +49,40 @@ int main(int argc, char** argv) {
       return 2;
     }
     const std::string value = argv[++i];
+    const std::map<std::string, std::string*> texts = {
+        {"--out", &options.out},
+        {"--base-url", &options.base_url},
+        {"--name", &options.name},
+        {"--publisher", &options.publisher},
+        {"--version", &options.version},
+        {"--architecture", &options.architecture},
+        {"--manifest-version", &options.manifest_version},
+        {"--executable", &options.executable},
+        {"--protocol", &options.protocol},
+        {"--package-file", &options.package_file},
+        {"--appinstaller-file", &options.appinstaller_file},
+        {"--certificate", &options.certificate_file},
+        {"--metadata-version", &options.metadata_version},
+        {"--installer-name", &options.installer_name},
+    };
+    const std::map<std::string, std::vector<trevalon::make_site::PackageFile>*> file_lists = {
+        {"--file", &options.files},
+        {"--folder", &options.folders},
+        {"--raw-entry", &options.raw_entries},
+        {"--site-file", &options.site_files},
+    };
     std::string left;
     std::string right;
-    auto pair = [&](auto& list) {
-      if (!split_pair(value, left, right)) return false;
-      list.push_back({left, right});
-      return true;
-    };
     bool ok = true;
-    if (option == "--out")
-      options.out = value;
-    else if (option == "--base-url")
-      options.base_url = value;
-    else if (option == "--name")
-      options.name = value;
-    else if (option == "--publisher")
-      options.publisher = value;
-    else if (option == "--version")
-      options.version = value;
-    else if (option == "--architecture")
-      options.architecture = value;
-    else if (option == "--manifest-version")
-      options.manifest_version = value;
-    else if (option == "--executable")
-      options.executable = value;
-    else if (option == "--protocol")
-      options.protocol = value;
-    else if (option == "--file")
-      ok = pair(options.files);
-    else if (option == "--raw-entry")
-      ok = pair(options.raw_entries);
-    else if (option == "--site-file")
-      ok = pair(options.site_files);
-    else if (option == "--package-file")
-      options.package_file = value;
-    else if (option == "--appinstaller-file")
-      options.appinstaller_file = value;
-    else if (option == "--certificate")
-      options.certificate_file = value;
-    else if (option == "--metadata-version")
-      options.metadata_version = value;
-    else if (option == "--installer-name")
-      options.installer_name = value;
-    else if (option == "--metadata")
-      ok = pair(options.metadata);
-    else {
+    if (auto text = texts.find(option); text != texts.end()) {
+      *text->second = value;
+    } else if (auto list = file_lists.find(option); list != file_lists.end()) {
+      ok = split_pair(value, left, right);
+      if (ok) list->second->push_back({left, right});
+    } else if (option == "--metadata") {
+      ok = split_pair(value, left, right);
+      if (ok) options.metadata.emplace_back(left, right);
+    } else {
       std::cerr << "make-site: unknown option " << option << "\n" << usage;
       return 2;
     }

@@ -237,6 +237,19 @@ void build_site(const SiteOptions& options) {
         file.destination == options.executable || source_is_executable(file.source);
     zip.add_file(encode_entry_name(file.destination), file.source, executable);
   }
+  for (const PackageFile& folder : options.folders) {
+    if (!std::filesystem::is_directory(folder.source)) {
+      throw std::runtime_error("not a folder: " + folder.source);
+    }
+    for (const auto& item : std::filesystem::recursive_directory_iterator(folder.source)) {
+      if (!item.is_regular_file()) continue;
+      const std::string relative =
+          std::filesystem::relative(item.path(), folder.source).generic_string();
+      const std::string destination = folder.destination + "/" + relative;
+      zip.add_file(encode_entry_name(destination), item.path().string(),
+                   destination == options.executable || source_is_executable(item.path()));
+    }
+  }
   for (const PackageFile& entry : options.raw_entries) {
     zip.add_file(entry.destination, entry.source, source_is_executable(entry.source));
   }

@@ -25,6 +25,7 @@ struct SiteOptions {
   std::string protocol;          // uap:Protocol Name; none when empty
   std::string executable;        // the Application's Executable; marked executable
   std::vector<PackageFile> files;
+  std::vector<PackageFile> folders;      // every file under `source`, placed under `destination`
   std::vector<PackageFile> raw_entries;  // zip entry names taken as given (for broken packages)
   std::vector<PackageFile> site_files;   // copied next to the package (installer, escape hatch)
   std::string package_file;              // default: <name>.msix
