@@ -359,7 +359,13 @@ class PosixDeploymentOperation final : public DeploymentOperation {
   }
 
   ~PosixDeploymentOperation() override {
-    if (worker_.joinable()) worker_.join();
+    if (!worker_.joinable()) return;
+    // The last owner may be a progress handler running on the worker itself.
+    if (worker_.get_id() == std::this_thread::get_id()) {
+      worker_.detach();
+    } else {
+      worker_.join();
+    }
   }
 
   void set_progress_handler(std::function<void(const DeploymentProgress&)> handler) override {
