@@ -427,6 +427,7 @@ TEST_F(StandinTest, CancelDuringTheDownloadLeavesNothingBehind) {
   const auto started = std::chrono::steady_clock::now();
   std::thread([operation] { operation->cancel(); }).join();
   EXPECT_EQ(operation->wait(), AsyncStatus::canceled);
+  EXPECT_EQ(operation->error_code(), 0u);  // ErrorCode speaks only of errors
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   EXPECT_TRUE(nothing_installed());
 }

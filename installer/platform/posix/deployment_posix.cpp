@@ -341,7 +341,7 @@ class PosixDeploymentOperation final : public DeploymentOperation {
       try {
         state->finish(AsyncStatus::completed, 0, work(*state));
       } catch (const DeploymentCancelled&) {
-        state->finish(AsyncStatus::canceled, hresult::cancelled,
+        state->finish(AsyncStatus::canceled, 0,
                       DeploymentResult{"error " + hex_code(hresult::cancelled) +
                                            ": The operation was canceled by the user.",
                                        static_cast<int32_t>(hresult::cancelled), false});
