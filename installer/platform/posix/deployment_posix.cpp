@@ -137,6 +137,17 @@ void check_policy() {
   throw DeploymentFailure{hresult::access_denied, "Access is denied."};
 }
 
+void take_store(const StoreLock& lock) {
+  if (!lock.opened()) {
+    throw DeploymentFailure{deployment_error::disk_error,
+                            "The package store " + platform_root() + " cannot be opened."};
+  }
+  if (!lock.acquired()) {
+    throw DeploymentFailure{hresult::busy_snapshot,
+                            "The package store is busy with another deployment."};
+  }
+}
+
 int compare_versions(const std::string& left, const std::string& right) {
   const auto a = parse_package_version(left);
   const auto b = parse_package_version(right);
@@ -184,11 +195,8 @@ std::string identity_text(const PackageIdentity& id) {
 DeploymentResult add_package(OperationState& state, const std::string& uri) {
   state.report(DeploymentProgressState::queued, 0);
   check_policy();
-  StoreLock lock;
-  if (!lock.acquired()) {
-    throw DeploymentFailure{hresult::busy_snapshot,
-                            "The package store is busy with another deployment."};
-  }
+  const StoreLock lock;
+  take_store(lock);
   std::string xml;
   fail_on(state.downloader.get(uri, xml, max_app_installer_bytes));
   std::string parse_error;
@@ -309,11 +317,8 @@ DeploymentResult add_package(OperationState& state, const std::string& uri) {
 
 DeploymentResult remove_package(OperationState& state, const std::string& full_name) {
   state.report(DeploymentProgressState::queued, 0);
-  StoreLock lock;
-  if (!lock.acquired()) {
-    throw DeploymentFailure{hresult::busy_snapshot,
-                            "The package store is busy with another deployment."};
-  }
+  const StoreLock lock;
+  take_store(lock);
   const auto registration = read_registration(full_name);
   if (!registration) {
     throw DeploymentFailure{

@@ -36,8 +36,10 @@ class StoreLock {
   ~StoreLock();
   StoreLock(const StoreLock&) = delete;
   StoreLock& operator=(const StoreLock&) = delete;
-  // False when another holder has the lock (or the file cannot be opened).
+  // False when another holder has the lock, or when the lock file cannot be opened.
   bool acquired() const { return acquired_; }
+  // False when the lock file cannot be opened (the root is not writable).
+  bool opened() const { return fd_ >= 0; }
 
  private:
   int fd_ = -1;
