@@ -1,8 +1,70 @@
-// Placeholder until this service is built.
+// Package identity: a process runs as a package when its executable's real path lies inside
+// the folder of an installed (registered) package.
+
+#include <unistd.h>
+
+#include "installer/platform/error.h"
+#include "installer/platform/last_error.h"
 #include "installer/platform/posix/backend.h"
+#include "installer/platform/posix/manifest.h"
+#include "installer/platform/posix/package_store.h"
+#include "installer/platform/posix/platform_root.h"
 
 namespace pellora::platform::posix {
+namespace {
 
-CurrentPackage* current_package() { return nullptr; }
+constexpr uint32_t insufficient_buffer = 122;  // what GetCurrentPackageFullName(0, null) answers
+
+std::optional<Registration> current_registration() {
+  const std::string executable = real_path("/proc/self/exe");
+  if (executable.empty()) return std::nullopt;
+  return package_containing(executable);
+}
+
+Registration require_registration() {
+  auto registration = current_registration();
+  if (!registration) {
+    throw PlatformError(hresult::no_package, "The process has no package identity.");
+  }
+  return *registration;
+}
+
+std::string data_subfolder(const char* name) {
+  const std::string path = family_data_folder(require_registration().family_name) + "/" + name;
+  // Windows creates the folders at registration; a folder removed since is made again.
+  make_directories(path);
+  return path;
+}
+
+class PosixCurrentPackage final : public CurrentPackage {
+ public:
+  uint32_t get_current_package_full_name_result() override {
+    return current_registration() ? insufficient_buffer : win32::no_package;
+  }
+
+  std::string installed_path() override {
+    return installed_folder(require_registration().full_name);
+  }
+
+  PackageVersion version() override {
+    const Registration registration = require_registration();
+    const auto parts = parse_package_version(registration.identity.version);
+    if (!parts) throw PlatformError(hresult::fail, "The package's version is not valid.");
+    return PackageVersion{(*parts)[0], (*parts)[1], (*parts)[2], (*parts)[3]};
+  }
+
+  std::string family_name() override { return require_registration().family_name; }
+
+  std::string local_folder() override { return data_subfolder("LocalState"); }
+  std::string roaming_folder() override { return data_subfolder("RoamingState"); }
+  std::string local_cache_folder() override { return data_subfolder("LocalCache"); }
+};
+
+}  // namespace
+
+CurrentPackage* current_package() {
+  static PosixCurrentPackage instance;
+  return &instance;
+}
 
 }  // namespace pellora::platform::posix

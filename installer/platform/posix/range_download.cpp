@@ -1,0 +1,264 @@
+#include "installer/platform/posix/range_download.h"
+
+#include <curl/curl.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "installer/platform/error.h"
+
+namespace pellora::platform::posix {
+namespace {
+
+constexpr uint32_t insufficient_range_support = 0x80D05011;
+constexpr const char* range_support_text =
+    "The server does not support the necessary HTTP protocol: the package is downloaded in "
+    "range requests, and the server answered one with the whole file.";
+
+void global_init() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct EasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+using EasyPointer = std::unique_ptr<CURL, EasyDeleter>;
+
+void common_options(CURL* easy, const std::string& url) {
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 30L);
+  // A stalled server: less than one byte a second for a minute.
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 60L);
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, "trevalon-platform-deployment/1.0");
+}
+
+TransferOutcome outcome_for_curl(int code, const char* error_buffer) {
+  const auto curl_code = static_cast<CURLcode>(code);
+  const std::string detail = error_buffer[0] ? error_buffer : curl_easy_strerror(curl_code);
+  switch (curl_code) {
+    case CURLE_COULDNT_CONNECT:
+      return {hresult::cannot_connect, "A connection with the server could not be established"};
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return {hresult::name_not_resolved, "The server name or address could not be resolved"};
+    case CURLE_OPERATION_TIMEDOUT:
+      return {hresult::timeout, "The operation timed out"};
+    default:
+      return {hresult::connection_reset,
+              "The connection with the server was reset (" + detail + ")"};
+  }
+}
+
+TransferOutcome outcome_for_status(long status) {
+  return {hresult::http_status_base + static_cast<uint32_t>(status),
+          "The server answered with HTTP status " + std::to_string(status) + "."};
+}
+
+struct GetState {
+  std::string* body;
+  uint64_t max_bytes;
+  bool too_large = false;
+};
+
+size_t write_to_string(char* data, size_t size, size_t count, void* user) {
+  auto* state = static_cast<GetState*>(user);
+  const size_t length = size * count;
+  if (state->body->size() + length > state->max_bytes) {
+    state->too_large = true;
+    return 0;
+  }
+  state->body->append(data, length);
+  return length;
+}
+
+struct ChunkState {
+  CURL* easy = nullptr;
+  FILE* file = nullptr;
+  uint64_t written = 0;
+  uint64_t expected = 0;
+  uint64_t total = 0;
+  bool total_known = false;
+  uint64_t first_byte = 0;
+  bool whole_body = false;  // the server ignored the range
+  bool bad_status = false;
+  bool write_failed = false;
+  uint64_t base = 0;
+  const std::function<void(uint64_t, uint64_t)>* progress = nullptr;
+};
+
+size_t chunk_header(char* data, size_t size, size_t count, void* user) {
+  auto* state = static_cast<ChunkState*>(user);
+  const size_t length = size * count;
+  std::string line(data, length);
+  static constexpr char name[] = "content-range:";
+  if (line.size() > sizeof(name) - 1) {
+    std::string head = line.substr(0, sizeof(name) - 1);
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (head == name) {
+      const size_t unit = line.find("bytes ");
+      if (unit != std::string::npos) {
+        state->first_byte = std::strtoull(line.c_str() + unit + 6, nullptr, 10);
+      }
+      const size_t slash = line.find('/');
+      if (slash != std::string::npos && slash + 1 < line.size() && line[slash + 1] != '*') {
+        state->total = std::strtoull(line.c_str() + slash + 1, nullptr, 10);
+        state->total_known = true;
+      }
+    }
+  }
+  return length;
+}
+
+size_t chunk_write(char* data, size_t size, size_t count, void* user) {
+  auto* state = static_cast<ChunkState*>(user);
+  const size_t length = size * count;
+  long status = 0;
+  curl_easy_getinfo(state->easy, CURLINFO_RESPONSE_CODE, &status);
+  if (status == 200) {
+    // The whole body instead of the range: stop before it all arrives.
+    state->whole_body = true;
+    return 0;
+  }
+  if (status != 206) {
+    state->bad_status = true;
+    return 0;
+  }
+  if (std::fwrite(data, 1, length, state->file) != length) {
+    state->write_failed = true;
+    return 0;
+  }
+  state->written += length;
+  if (*state->progress && state->total_known) {
+    (*state->progress)(state->base + state->written, state->total);
+  }
+  return length;
+}
+
+}  // namespace
+
+RangeDownloader::RangeDownloader() {
+  global_init();
+  multi_ = curl_multi_init();
+}
+
+RangeDownloader::~RangeDownloader() {
+  std::lock_guard lock(multi_mutex_);
+  curl_multi_cleanup(static_cast<CURLM*>(multi_));
+  multi_ = nullptr;
+}
+
+void RangeDownloader::cancel() {
+  cancelled_ = true;
+  std::lock_guard lock(multi_mutex_);
+  if (multi_ != nullptr) curl_multi_wakeup(static_cast<CURLM*>(multi_));
+}
+
+int RangeDownloader::perform(void* easy_handle) {
+  auto* multi = static_cast<CURLM*>(multi_);
+  auto* easy = static_cast<CURL*>(easy_handle);
+  if (multi == nullptr) return CURLE_FAILED_INIT;
+  curl_multi_add_handle(multi, easy);
+  CURLcode result = CURLE_OK;
+  bool done = false;
+  while (!done) {
+    if (cancelled_) {
+      result = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+      result = CURLE_FAILED_INIT;
+      break;
+    }
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+      if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+        result = message->data.result;
+        done = true;
+      }
+    }
+    if (!done) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+  }
+  curl_multi_remove_handle(multi, easy);
+  return result;
+}
+
+TransferOutcome RangeDownloader::get(const std::string& url, std::string& body,
+                                     uint64_t max_bytes) {
+  if (cancelled_) return {hresult::cancelled, "The operation was canceled by the user."};
+  EasyPointer easy(curl_easy_init());
+  char error_buffer[CURL_ERROR_SIZE] = {};
+  GetState state{&body, max_bytes};
+  common_options(easy.get(), url);
+  curl_easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error_buffer);
+  curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, write_to_string);
+  curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &state);
+  const int code = perform(easy.get());
+  if (cancelled_) return {hresult::cancelled, "The operation was canceled by the user."};
+  if (state.too_large) return {hresult::invalid_arg, "The document is too large."};
+  long status = 0;
+  curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+  if (code != CURLE_OK) return outcome_for_curl(code, error_buffer);
+  if (status != 0 && (status < 200 || status > 299)) return outcome_for_status(status);
+  return {};
+}
+
+TransferOutcome RangeDownloader::download(const std::string& url, const std::string& path,
+                                          const std::function<void(uint64_t, uint64_t)>& progress) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return {hresult::fail, "The download file could not be created."};
+  std::unique_ptr<FILE, int (*)(FILE*)> closer(file, std::fclose);
+  uint64_t offset = 0;
+  uint64_t total = 0;
+  bool total_known = false;
+  while (!total_known || offset < total) {
+    if (cancelled_) return {hresult::cancelled, "The operation was canceled by the user."};
+    uint64_t last = offset + chunk_size - 1;
+    if (total_known && last >= total) last = total - 1;
+    const std::string range = std::to_string(offset) + "-" + std::to_string(last);
+    EasyPointer easy(curl_easy_init());
+    char error_buffer[CURL_ERROR_SIZE] = {};
+    ChunkState state;
+    state.easy = easy.get();
+    state.file = file;
+    state.expected = last - offset + 1;
+    state.base = offset;
+    state.progress = &progress;
+    common_options(easy.get(), url);
+    curl_easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error_buffer);
+    curl_easy_setopt(easy.get(), CURLOPT_RANGE, range.c_str());
+    curl_easy_setopt(easy.get(), CURLOPT_HEADERFUNCTION, chunk_header);
+    curl_easy_setopt(easy.get(), CURLOPT_HEADERDATA, &state);
+    curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, chunk_write);
+    curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &state);
+    const int code = perform(easy.get());
+    if (cancelled_) return {hresult::cancelled, "The operation was canceled by the user."};
+    long status = 0;
+    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (state.whole_body || status == 200) {
+      return {insufficient_range_support, range_support_text};
+    }
+    if (state.write_failed) return {hresult::fail, "The download file could not be written."};
+    if (state.bad_status || (code == CURLE_OK && status != 206)) return outcome_for_status(status);
+    if (code != CURLE_OK) return outcome_for_curl(code, error_buffer);
+    if (!state.total_known) return {insufficient_range_support, range_support_text};
+    if (state.first_byte != offset || state.written == 0 || state.written > state.expected) {
+      return {hresult::connection_reset, "The server sent a range other than the one asked for."};
+    }
+    total = state.total;
+    total_known = true;
+    offset += state.written;
+    if (progress) progress(offset, total);
+  }
+  if (std::fflush(file) != 0) return {hresult::fail, "The download file could not be written."};
+  return {};
+}
+
+}  // namespace pellora::platform::posix

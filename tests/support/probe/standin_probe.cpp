@@ -1,0 +1,40 @@
+// A program the stand-in's tests start through the shell and from package folders. It writes
+// what it saw (identity, elevation, arguments) to the file named by TREVALON_PROBE_REPORT, in
+// one rename so a reader never sees half a report.
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "installer/platform/error.h"
+#include "installer/platform/posix/backend.h"
+#include "installer/platform/posix/command_line_rules.h"
+
+int main(int argc, char** argv) {
+  const char* report_path = std::getenv("TREVALON_PROBE_REPORT");
+  if (report_path == nullptr) return 2;
+  auto* package = pellora::platform::posix::current_package();
+  std::string report;
+  report += "identity=" + std::to_string(package->get_current_package_full_name_result()) + "\n";
+  try {
+    report += "family=" + package->family_name() + "\n";
+    report += "installed_path=" + package->installed_path() + "\n";
+    report += "local_folder=" + package->local_folder() + "\n";
+  } catch (const pellora::platform::PlatformError& error) {
+    report += "error=" + error.message() + "\n";
+  }
+  const char* elevated = std::getenv("TREVALON_PLATFORM_ELEVATED");
+  report += std::string("elevated=") + (elevated != nullptr ? elevated : "") + "\n";
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  report += "command_line=" + pellora::platform::posix::join_command_line(arguments) + "\n";
+  for (const std::string& argument : arguments) report += "arg=" + argument + "\n";
+  const std::string temporary = std::string(report_path) + ".partial";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << report;
+    if (!out.flush()) return 1;
+  }
+  return std::rename(temporary.c_str(), report_path) == 0 ? 0 : 1;
+}
