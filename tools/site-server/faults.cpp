@@ -53,9 +53,13 @@ std::optional<Fault> parse_fault(const std::string& kind) {
     return fault;
   }
   static const std::map<std::string, Fault::Kind> names = {
-      {"none", Fault::Kind::none},       {"truncate", Fault::Kind::truncate},
-      {"reset", Fault::Kind::reset},     {"chunked", Fault::Kind::chunked},
-      {"stall", Fault::Kind::stall},     {"no-ranges", Fault::Kind::no_ranges},
+      {"none", Fault::Kind::none},
+      {"truncate", Fault::Kind::truncate},
+      {"reset", Fault::Kind::reset},
+      {"chunked", Fault::Kind::chunked},
+      {"chunked-truncate", Fault::Kind::chunked_truncate},
+      {"stall", Fault::Kind::stall},
+      {"no-ranges", Fault::Kind::no_ranges},
       {"endless", Fault::Kind::endless},
   };
   auto found = names.find(kind);

@@ -12,15 +12,16 @@ namespace site_server {
 struct Fault {
   enum class Kind {
     none,
-    status,     // "404", "500", any three digits: that status with a short body
-    truncate,   // full Content-Length, half the body, then a clean close
-    reset,      // half the body, then a reset connection
-    chunked,    // chunked transfer without Content-Length
-    stall,      // headers, then silence until the client leaves
-    drip,       // the body slowly: drip_bytes every drip_ms
-    no_ranges,  // Range ignored: 200 with the whole body
-    endless,    // 200, chunked, bytes for ever
-    redirect,   // "redirect:TARGET": 302 to TARGET
+    status,            // "404", "500", any three digits: that status with a short body
+    truncate,          // full Content-Length, half the body, then a clean close
+    reset,             // half the body, then a reset connection
+    chunked,           // chunked transfer without Content-Length
+    chunked_truncate,  // chunked, half the body, then a clean close without the last chunk
+    stall,             // headers, then silence until the client leaves
+    drip,              // the body slowly: drip_bytes every drip_ms
+    no_ranges,         // Range ignored: 200 with the whole body
+    endless,           // 200, chunked, bytes for ever
+    redirect,          // "redirect:TARGET": 302 to TARGET
   };
   Kind kind = Kind::none;
   int status = 200;

@@ -247,15 +247,21 @@ void serve(const Options& options, const httplib::Request& request, httplib::Res
 
   switch (fault.kind) {
     case Fault::Kind::chunked:
+    case Fault::Kind::chunked_truncate: {
+      const bool cut_short = fault.kind == Fault::Kind::chunked_truncate;
+      const size_t end = cut_short ? length / 2 : length;
       response.set_chunked_content_provider(
-          type, [reader, first, length](size_t offset, httplib::DataSink& sink) {
-            if (offset >= length) {
-              sink.done();
-              return true;
+          type, [reader, first, end, cut_short](size_t offset, httplib::DataSink& sink) {
+            if (offset < end) return reader->send(first + offset, end - offset, sink);
+            if (cut_short) {
+              std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              return false;
             }
-            return reader->send(first + offset, length - offset, sink);
+            sink.done();
+            return true;
           });
       return;
+    }
     case Fault::Kind::truncate:
     case Fault::Kind::reset: {
       const size_t cut = length / 2;
