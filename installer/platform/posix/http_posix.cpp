@@ -199,7 +199,7 @@ class CurlResponse final : public HttpResponse {
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, request_headers_);
     curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, error_buffer_);
-    curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, 256L * 1024L);
+    curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, 64L * 1024L);
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlResponse::on_header);
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlResponse::on_body);
@@ -235,7 +235,7 @@ class CurlResponse final : public HttpResponse {
     if (pending_offset_ == pending_.size()) {
       pending_.clear();
       pending_offset_ = 0;
-      drive([this] { return !pending_.empty(); });
+      drive([this] { return pending_offset_ < pending_.size(); });
     }
     if (pending_offset_ < pending_.size()) {
       const size_t count = std::min(capacity, pending_.size() - pending_offset_);
@@ -371,7 +371,9 @@ class CurlResponse final : public HttpResponse {
   bool header_location_ = false;
 
   // Body bytes curl has handed over but no read has taken yet. The transfer is only driven
-  // while this is empty, so it never holds more than one perform call's worth.
+  // while this is empty, and one perform call reads at most 100 receive buffers, so it stays
+  // within a few megabytes. (Pausing the transfer instead makes curl copy the held bytes over
+  // and over, which costs far more than it saves.)
   std::string pending_;
   size_t pending_offset_ = 0;
 };
