@@ -184,15 +184,13 @@ class CurlResponse final : public HttpResponse {
       throw PlatformError(hresult::fail, "Could not start an HTTP request");
     }
     error_buffer_[0] = '\0';
-    // Windows' stack never follows a redirect from https down to http.
-    const bool secure = starts_with_no_case(uri, "https:");
     request_headers_ = curl_slist_append(nullptr, "Cache-Control: no-cache");
     curl_easy_setopt(easy_, CURLOPT_URL, uri.c_str());
     curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
+    curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connect_ms);
     curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
@@ -279,6 +277,20 @@ class CurlResponse final : public HttpResponse {
       self->header_chunked_ = line.find("chunked") != std::string_view::npos;
     } else if (starts_with_no_case(line, "location:")) {
       self->header_location_ = true;
+      // Windows' stack never follows a redirect from https down to http, at any hop. A
+      // relative or scheme-relative target keeps the current scheme.
+      std::string_view target = line.substr(9);
+      while (!target.empty() && (target.front() == ' ' || target.front() == '\t')) {
+        target.remove_prefix(1);
+      }
+      char* current = nullptr;
+      curl_easy_getinfo(self->easy_, CURLINFO_EFFECTIVE_URL, &current);
+      if (current != nullptr && starts_with_no_case(current, "https:") &&
+          starts_with_no_case(target, "http:")) {
+        self->redirected_ = true;
+        self->downgrade_refused_ = true;
+        return 0;  // ends the transfer
+      }
     } else if (line == "\r\n" || line == "\n") {
       const long status = self->header_status_;
       if (status >= 100 && status <= 199) return size * count;
@@ -334,6 +346,9 @@ class CurlResponse final : public HttpResponse {
   }
 
   [[noreturn]] void throw_transfer_error() {
+    if (downgrade_refused_) {
+      throw PlatformError(redirect_failed, "The HTTP redirect request failed");
+    }
     throw error_from_curl(result_ == CURLE_OK ? CURLE_GOT_NOTHING : result_, error_buffer_,
                           redirected_);
   }
@@ -361,6 +376,7 @@ class CurlResponse final : public HttpResponse {
   CURLcode result_ = CURLE_OK;
   bool headers_done_ = false;
   bool redirected_ = false;
+  bool downgrade_refused_ = false;
   uint32_t status_ = 0;
   std::optional<uint64_t> content_length_;
   Clock::time_point last_activity_;
