@@ -159,9 +159,8 @@ PlatformError error_from_curl(CURLcode code, const char* detail, bool redirected
   return PlatformError(hresult::fail, message);
 }
 
-bool is_followed_redirect(long status) {
-  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
+// curl follows every 3xx that names a Location except 304.
+bool is_followed_redirect(long status) { return status >= 300 && status <= 399 && status != 304; }
 
 bool starts_with_no_case(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
