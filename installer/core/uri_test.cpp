@@ -1,0 +1,59 @@
+#include "installer/core/uri.h"
+
+#include <gtest/gtest.h>
+
+#include "installer/platform/error.h"
+
+namespace pellora {
+namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+TEST(Uri, SplitsTheParts) {
+  const Uri uri("https://user@Example.COM:8443/a/b.exe?x=1&y=2#top");
+  EXPECT_EQ(uri.scheme_name(), "https");
+  EXPECT_EQ(uri.authority(), "user@example.com:8443");
+  EXPECT_EQ(uri.path(), "/a/b.exe");
+  EXPECT_EQ(uri.query(), "?x=1&y=2");
+  EXPECT_EQ(uri.to_string(), "https://user@example.com:8443/a/b.exe?x=1&y=2#top");
+
+  const Uri custom("trevalon-app:launch?arg=1");
+  EXPECT_EQ(custom.scheme_name(), "trevalon-app");
+  EXPECT_EQ(custom.authority(), "");
+  EXPECT_EQ(custom.path(), "launch");
+  EXPECT_EQ(custom.to_string(), "trevalon-app:launch?arg=1");
+}
+
+TEST(Uri, TextFormIsCanonical) {
+  EXPECT_EQ(Uri("HTTP://Site.Example").to_string(), "http://site.example/");
+  EXPECT_EQ(Uri("http://site:80/x").to_string(), "http://site/x");
+  EXPECT_EQ(Uri("https://site:443/x").to_string(), "https://site/x");
+  EXPECT_EQ(Uri("http://127.0.0.1:8080/a b").to_string(), "http://127.0.0.1:8080/a%20b");
+  EXPECT_EQ(Uri("http://[::1]:81/").authority(), "[::1]:81");
+}
+
+TEST(Uri, RejectsWhatIsNotAnAbsoluteUri) {
+  for (const char* text :
+       {"", "metadata.properties", "/tmp/x", "://x", "1http://x", "ht tp://x", "http:/x", "http://",
+        "http://:80/", "http://host:99999/", "http://host:8a/", "http://ho st/"}) {
+    try {
+      Uri uri(text);
+      ADD_FAILURE() << "accepted " << text;
+    } catch (const platform::PlatformError& error) {
+      EXPECT_EQ(error.code(), platform::hresult::invalid_arg) << text;
+      EXPECT_NE(error.message().find("not an absolute URI"), std::string::npos) << text;
+    }
+  }
+}
+
+TEST(Uri, QueryParsedDecodesFormsInOrder) {
+  EXPECT_EQ(
+      Uri("http://h/p?b=2&a=1+2&c=%41%2b%zz&&flag&=empty&d=x=y").query_parsed(),
+      (Pairs{{"b", "2"}, {"a", "1 2"}, {"c", "A+%zz"}, {"flag", ""}, {"", "empty"}, {"d", "x=y"}}));
+  EXPECT_EQ(Uri("http://h/p?a%20b=c#x=1").query_parsed(), (Pairs{{"a b", "c"}}));
+  EXPECT_TRUE(Uri("http://h/p").query_parsed().empty());
+  EXPECT_TRUE(Uri("http://h/p?").query_parsed().empty());
+}
+
+}  // namespace
+}  // namespace pellora

@@ -1,0 +1,173 @@
+#include "installer/settings/metadata.h"
+
+#include <gtest/gtest.h>
+
+#include "installer/platform/error.h"
+#include "installer/settings/burned_in_settings.h"
+#include "tests/support/fake_http.h"
+#include "tests/support/fake_platform.h"
+
+namespace pellora {
+namespace {
+
+using Map = std::map<std::string, std::string>;
+
+TEST(ParseProperties, SeparatorsAndKeys) {
+  EXPECT_EQ(parse_properties("a=b\n"), (Map{{"a", "b"}}));
+  EXPECT_EQ(parse_properties("a : b"), (Map{{"a", "b"}}));
+  EXPECT_EQ(parse_properties("a b"), (Map{{"a", "b"}}));
+  EXPECT_EQ(parse_properties("a=b=c"), (Map{{"a", "b=c"}}));
+  EXPECT_EQ(parse_properties("a\t\f:\t x"), (Map{{"a", "x"}}));
+  EXPECT_EQ(parse_properties("lonely"), (Map{{"lonely", ""}}));
+  EXPECT_EQ(parse_properties("=v"), (Map{{"", "v"}}));
+  EXPECT_EQ(parse_properties("a = = b"), (Map{{"a", "= b"}}));
+  // The escape is gone before the split, so the escaped "=" separates.
+  EXPECT_EQ(parse_properties("a\\=b=c"), (Map{{"a", "b=c"}}));
+}
+
+TEST(ParseProperties, LinesCommentsAndWhiteSpace) {
+  EXPECT_EQ(parse_properties("# c\n! c\n\n   \n  \tk=v  \t\n"), (Map{{"k", "v  \t"}}));
+  EXPECT_EQ(parse_properties("a=1\r\nb=2\r\n"), parse_properties("a=1\nb=2\n"));
+  EXPECT_EQ(parse_properties("k=1\nk=2\n"), (Map{{"k", "2"}}));
+  EXPECT_EQ(parse_properties(""), Map{});
+}
+
+TEST(ParseProperties, Continuations) {
+  EXPECT_EQ(parse_properties("x=one\\\n   two\ny=3"), (Map{{"x", "onetwo"}, {"y", "3"}}));
+  // A continuation line is not checked for comments or emptiness.
+  EXPECT_EQ(parse_properties("x=a\\\n#b\\\n\nk=v"), (Map{{"x", "a#b"}, {"k", "v"}}));
+  EXPECT_EQ(parse_properties("x=end\\"), (Map{{"x", "end"}}));
+  EXPECT_EQ(parse_properties("x=end\\\n"), (Map{{"x", "end"}}));
+  // An escaped backslash at the end does not continue.
+  EXPECT_EQ(parse_properties("x=a\\\\\ny=b"), (Map{{"x", "a\\"}, {"y", "b"}}));
+}
+
+TEST(UnescapePropertiesLine, EscapesAndUnicode) {
+  std::string line = "a\\:\\=\\\\\\n\\r\\t\\q";
+  EXPECT_FALSE(unescape_properties_line(line));
+  EXPECT_EQ(line, "a:=\\\n\r\tq");
+
+  line = "\\u0041\\u00e9\\u20ac.";
+  unescape_properties_line(line);
+  EXPECT_EQ(line, "A\xE9.");
+
+  line = "\\u12";  // fewer than four characters left
+  unescape_properties_line(line);
+  EXPECT_EQ(line, "u12");
+
+  line = "\\u 0x4!";  // white space, prefix and an early stop, as the integer conversion does
+  unescape_properties_line(line);
+  EXPECT_EQ(line, std::string(1, '\x04') + "!");
+
+  line = "\\u-001";
+  unescape_properties_line(line);
+  EXPECT_EQ(line, "\xFF");
+
+  line = "tail\\";
+  EXPECT_TRUE(unescape_properties_line(line));
+  EXPECT_EQ(line, "tail");
+
+  line = "\\uzzzz";
+  try {
+    unescape_properties_line(line);
+    FAIL() << "no error";
+  } catch (const std::invalid_argument& error) {
+    EXPECT_STREQ(error.what(), "invalid stoi argument");
+  }
+}
+
+class FetchMetadata : public ::testing::Test {
+ protected:
+  FetchMetadata() {
+    fake.services().http = &http;
+    burned_in_settings.site_base_url = "http://site.example/app/";
+  }
+  testing::ScopedFakePlatform fake;
+  testing::FakeHttp http;
+  const std::string url = "http://site.example/app/metadata.properties";
+};
+
+TEST_F(FetchMetadata, FillsTheRecordAndLogsEveryStep) {
+  http.serve(url,
+             "app.windows.manifests.version-quad=1.2.3.4 \n"
+             "windows.package-family-name=App_abc\n"
+             "windows.exe-installer-name=setup.exe\n"
+             "windows.site-base-url=https://next.example/\n"
+             "app.windows.manifests.msix.update-escape-hatch.exe=rescue.exe\n"
+             "app.windows.manifests.msix.update-escape-hatch.run-if=not-up-to-date\n"
+             "zz.unknown=1\n");
+  const auto metadata = fetch_metadata();
+  ASSERT_TRUE(metadata);
+  EXPECT_EQ(metadata->version_quad, "1.2.3.4 ");
+  EXPECT_EQ(metadata->package_family_name, "App_abc");
+  EXPECT_EQ(metadata->exe_installer_name, "setup.exe");
+  EXPECT_EQ(metadata->site_base_url, "https://next.example/");
+  EXPECT_EQ(metadata->escape_hatch_exe, "rescue.exe");
+  EXPECT_EQ(metadata->escape_hatch_run_if, EscapeHatchRunIf::not_up_to_date);
+  EXPECT_EQ(http.requests, std::vector<std::string>{url});
+
+  const auto lines = fake.debug.lines();
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "Downloading metadata...");
+  EXPECT_EQ(lines[1].rfind("Metadata:\napp.windows.manifests.version-quad=1.2.3.4 \n", 0), 0u);
+  EXPECT_EQ(lines[2], "Parsed metadata:");
+  EXPECT_EQ(lines[3], "app.windows.manifests.msix.update-escape-hatch.exe = rescue.exe\n");
+  EXPECT_EQ(lines.back(), "zz.unknown = 1\n");
+}
+
+TEST_F(FetchMetadata, RunIfNeedsTheExeAndAnExactText) {
+  http.serve(url, "app.windows.manifests.msix.update-escape-hatch.run-if=always\n");
+  EXPECT_EQ(fetch_metadata()->escape_hatch_run_if, EscapeHatchRunIf::unknown);
+
+  const std::pair<const char*, EscapeHatchRunIf> cases[] = {
+      {"always", EscapeHatchRunIf::always},
+      {"package-family-changed", EscapeHatchRunIf::package_family_changed},
+      {"reinstall-required", EscapeHatchRunIf::reinstall_required},
+      {"ALWAYS", EscapeHatchRunIf::unknown},
+      {"always ", EscapeHatchRunIf::unknown},
+  };
+  for (const auto& [text, expected] : cases) {
+    http.serve(url, std::string("app.windows.manifests.msix.update-escape-hatch.exe=r.exe\n"
+                                "app.windows.manifests.msix.update-escape-hatch.run-if=") +
+                        text);
+    EXPECT_EQ(fetch_metadata()->escape_hatch_run_if, expected) << text;
+  }
+}
+
+TEST_F(FetchMetadata, EmptyFileGivesAnEmptyRecord) {
+  http.serve(url, "");
+  const auto metadata = fetch_metadata();
+  ASSERT_TRUE(metadata);
+  EXPECT_EQ(metadata->version_quad, "");
+  EXPECT_EQ(metadata->escape_hatch_run_if, EscapeHatchRunIf::unknown);
+}
+
+TEST_F(FetchMetadata, FailuresGiveNothing) {
+  http.fail(url, platform::PlatformError(platform::hresult::cannot_connect, "refused"));
+  EXPECT_EQ(fetch_metadata(), nullptr);
+  EXPECT_TRUE(fake.debug.contains("Failed to download " + url + " due to error: refused\n"));
+
+  http.serve(url, "gone", 404);
+  EXPECT_EQ(fetch_metadata(), nullptr);
+
+  http.serve(url, "version=\xC3(\n");  // not UTF-8: the reader cannot decode it
+  EXPECT_EQ(fetch_metadata(), nullptr);
+  EXPECT_TRUE(fake.debug.contains("No mapping for the Unicode character"));
+}
+
+TEST_F(FetchMetadata, MalformedUnicodeEscapeIsAFailedFetchNotACrash) {
+  http.serve(url, "app.windows.manifests.version-quad=1.0\\uzzzz\n");
+  EXPECT_EQ(fetch_metadata(), nullptr);
+  EXPECT_TRUE(fake.debug.contains("Failed to parse " + url +
+                                  ": malformed \\u escape (invalid stoi argument)\n"));
+  EXPECT_FALSE(fake.debug.contains("Parsed metadata:"));
+}
+
+TEST_F(FetchMetadata, InvalidSiteAddressIsRaised) {
+  burned_in_settings.site_base_url = "not a url/";
+  EXPECT_THROW(fetch_metadata(), platform::PlatformError);
+  EXPECT_TRUE(http.requests.empty());
+}
+
+}  // namespace
+}  // namespace pellora

@@ -1,0 +1,45 @@
+#include "installer/settings/versions.h"
+
+#include <gtest/gtest.h>
+
+#include "installer/platform/error.h"
+#include "tests/support/fake_platform.h"
+
+namespace pellora {
+namespace {
+
+TEST(Versions, InstalledVersionText) {
+  testing::ScopedFakePlatform fake;
+  fake.package.has_identity = true;
+  fake.package.version_value = {2, 0, 65535, 0};
+  EXPECT_EQ(installed_version(), "2.0.65535.0");
+  fake.package.has_identity = false;
+  EXPECT_THROW(installed_version(), platform::PlatformError);
+}
+
+TEST(Versions, AnyDifferenceInTheTextIsAnUpdate) {
+  testing::ScopedFakePlatform fake;
+  fake.package.has_identity = true;
+  fake.package.version_value = {1, 2, 3, 4};
+  Metadata metadata;
+  for (const char* site : {"1.2.3.5", "1.2.3.3", "1.2.3.4 ", "01.2.3.4", "1.2.3"}) {
+    metadata.version_quad = site;
+    EXPECT_TRUE(update_available(&metadata)) << site;
+  }
+  metadata.version_quad = "1.2.3.4";
+  EXPECT_FALSE(update_available(&metadata));
+  EXPECT_TRUE(fake.debug.contains("Installed version: 1.2.3.4\n"));
+  EXPECT_TRUE(fake.debug.contains("Metadata version: 1.2.3.4\n"));
+}
+
+TEST(Versions, NoMetadataVersionMeansNoUpdate) {
+  testing::ScopedFakePlatform fake;  // no identity: the version must not even be asked for
+  Metadata empty;
+  EXPECT_FALSE(update_available(nullptr));
+  EXPECT_FALSE(update_available(&empty));
+  EXPECT_EQ(fake.debug.lines(),
+            std::vector<std::string>(2, "Could not determine metadata version, ignoring update\n"));
+}
+
+}  // namespace
+}  // namespace pellora
