@@ -71,10 +71,13 @@ void shell_copy(const std::string& source, const std::string& destination) {
                     shell_failure_text(result));
 }
 
-std::string backup_appdata() { return backup_appdata_under(temp_directory()); }
+std::string backup_appdata(std::string* failure_reason) {
+  return backup_appdata_under(temp_directory(), failure_reason);
+}
 
-std::string backup_appdata_under(const std::string& temp_folder) {
+std::string backup_appdata_under(const std::string& temp_folder, std::string* failure_reason) {
   const std::string separator = platform::path_separator;
+  std::string reason;
   try {
     const std::string folder = temp_folder + "appdata.backup";
     log_line("Backing up AppData into: " + folder + "\n");
@@ -89,11 +92,12 @@ std::string backup_appdata_under(const std::string& temp_folder) {
     files.write_text(command_line_file, read_env_variable(original_command_line_variable));
     return folder;
   } catch (const IOException& error) {
-    log_line(std::string("Error backing up app data: ") + error.what() +
-             ". Will continue without backup.\n");
+    reason = error.what();
   } catch (const platform::PlatformError& error) {
-    log_line("Error backing up app data: " + error.message() + ". Will continue without backup.\n");
+    reason = error.message();
   }
+  log_line("Error backing up app data: " + reason + ". Will continue without backup.\n");
+  if (failure_reason != nullptr) *failure_reason = reason;
   return {};
 }
 

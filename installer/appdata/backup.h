@@ -19,18 +19,18 @@ inline constexpr const char* appdata_local_cache_variable = "TREVALON_APPDATA_LO
 inline constexpr const char* original_command_line_variable =
     "TREVALON_INTERNAL_ORIGINAL_COMMAND_LINE";
 
-// Publishes the package's data folders and forwarded_args to the processes started from now on.
-// Raises PlatformError without package identity.
 void export_appdata_locations();
-// The backup folder's path, or empty when the backup failed (after a log line).
-std::string backup_appdata();
-// The same with the backup folder made directly inside `temp_folder` (which ends in the
-// separator) instead of temp_directory().
-std::string backup_appdata_under(const std::string& temp_folder);
-// The variable's value; empty when it is not set.
+// The backup folder's path, or empty when the backup failed (after a log line); then
+// `failure_reason`, when given, receives the backup's error message.
+std::string backup_appdata(std::string* failure_reason = nullptr);
 std::string read_env_variable(const std::string& name);
 void copy_folder_from_variable(const std::string& name, const std::string& destination);
 // Raises IOException on failure.
 void shell_copy(const std::string& source, const std::string& destination);
+
+// backup_appdata with the backup folder made directly inside `temp_folder` (which ends in the
+// separator) instead of temp_directory().
+std::string backup_appdata_under(const std::string& temp_folder,
+                                 std::string* failure_reason = nullptr);
 
 }  // namespace pellora

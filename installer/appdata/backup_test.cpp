@@ -129,8 +129,11 @@ TEST_F(AppDataTest, AMissingSourceFolderStopsTheLaterSteps) {
   publish_data_folders("--x");
   platform_.system.environment[appdata_local_variable] = path("data/Gone");
 
-  EXPECT_EQ(backup_appdata_under(temp_folder()), "");
+  std::string reason;
+  EXPECT_EQ(backup_appdata_under(temp_folder(), &reason), "");
 
+  EXPECT_EQ(reason, "SHFileOperationW(cp " + path("data/Gone") + ", " + backup_folder() +
+                        "/Local) failed with error code: 0x2(fAnyOperationsAborted = 0)");
   EXPECT_TRUE(exists("tmp/appdata.backup/LocalCache/thumbs.db"));
   EXPECT_FALSE(exists("tmp/appdata.backup/Roaming"));
   EXPECT_FALSE(exists("tmp/appdata.backup/cmd_line.txt"));
