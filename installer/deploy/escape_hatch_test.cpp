@@ -1,10 +1,19 @@
 #include "installer/deploy/escape_hatch.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
 
 #include "installer/appdata/backup.h"
 #include "installer/core/state.h"
 #include "installer/core/uri.h"
+#include "installer/platform/error.h"
+#include "installer/platform/posix/backend.h"
+#include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
 
 namespace pellora {
@@ -141,6 +150,109 @@ TEST(RunEscapeHatch, AnUnsupportedSchemeIsIgnoredAfterPublishingTheData) {
             platform.package.local_folder_value);
   EXPECT_EQ(platform.system.environment[original_command_line_variable], "--file x");
   EXPECT_EQ(platform.package.family_name_lookups, 0);
+}
+
+// Running the program needs the download, the temporary folder and the process launch; these
+// tests skip themselves while any of those is still a placeholder.
+bool is_placeholder(const std::logic_error& error) {
+  return std::string(error.what()) == "not built yet";
+}
+
+class RunEscapeHatchProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "hatch-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    scratch_ = pattern;
+    std::filesystem::create_directories(scratch_ + "/package/tools");
+    std::ofstream(scratch_ + "/package/tools/fix.exe") << "rescue";
+    platform_.system.temp_path_value = scratch_ + "/";
+    platform_.services().files = platform::posix::files();
+    platform_.services().http = &http_;
+    platform_.package.has_identity = true;
+    platform_.package.installed_path_value = scratch_ + "/package";
+    metadata_.escape_hatch_run_if = EscapeHatchRunIf::always;
+  }
+  void TearDown() override { std::filesystem::remove_all(scratch_); }
+
+  // run_escape_hatch's result, or nothing when a unit it needs is a placeholder.
+  std::optional<bool> run() {
+    try {
+      return run_escape_hatch(&metadata_);
+    } catch (const std::logic_error& error) {
+      if (is_placeholder(error)) return std::nullopt;
+      throw;
+    }
+  }
+
+  testing::ScopedFakePlatform platform_;
+  testing::FakeHttp http_;
+  Metadata metadata_;
+  std::string scratch_;
+};
+
+#define RUN_OR_SKIP(result)                 \
+  const std::optional<bool> result = run(); \
+  if (!result) GTEST_SKIP() << "a unit the escape hatch needs is not built yet"
+
+TEST_F(RunEscapeHatchProgram, DownloadsAndStartsTheProgramWithTheQueryAsArguments) {
+  metadata_.escape_hatch_exe = "https://site.example/fix.exe?mode=repair&verbose";
+  http_.serve(metadata_.escape_hatch_exe, "rescue");
+
+  RUN_OR_SKIP(started);
+
+  EXPECT_TRUE(*started);
+  EXPECT_EQ(http_.requests.back(), "https://site.example/fix.exe?mode=repair&verbose");
+  ASSERT_EQ(platform_.shell.calls.size(), 1u);
+  EXPECT_EQ(platform_.shell.calls[0].verb, "open");
+  EXPECT_TRUE(platform_.shell.calls[0].file.ends_with("escape-hatch.exe"));
+  EXPECT_EQ(platform_.shell.calls[0].parameters, "mode=repair verbose");
+  EXPECT_EQ(platform_.system.environment[appdata_roaming_variable],
+            platform_.package.roaming_folder_value);
+}
+
+TEST_F(RunEscapeHatchProgram, AFailedDownloadIsLoggedAndIgnored) {
+  metadata_.escape_hatch_exe = "http://site.example/missing.exe";
+
+  RUN_OR_SKIP(started);
+
+  EXPECT_FALSE(*started);
+  EXPECT_TRUE(platform_.debug.contains(
+      "Failed to download http://site.example/missing.exe due to error: "));
+  EXPECT_TRUE(platform_.debug.lines().back().ends_with("\nIgnoring the escape hatch.\n"));
+  EXPECT_TRUE(platform_.shell.calls.empty());
+  EXPECT_TRUE(platform_.window.boxes.empty());
+}
+
+TEST_F(RunEscapeHatchProgram, ACancelledDownloadIsRaisedAgain) {
+  metadata_.escape_hatch_exe = "https://site.example/fix.exe";
+  http_.fail(metadata_.escape_hatch_exe, platform::cancelled_error());
+
+  try {
+    RUN_OR_SKIP(started);
+    FAIL() << "the cancellation should have been raised";
+  } catch (const platform::PlatformError& error) {
+    EXPECT_TRUE(error.is_cancellation());
+  }
+  EXPECT_TRUE(platform_.shell.calls.empty());
+}
+
+TEST_F(RunEscapeHatchProgram, StartsACopyOfAPackageFile) {
+  metadata_.escape_hatch_exe = "ms-appx:///tools/fix.exe?a=&b=2";
+
+  RUN_OR_SKIP(started);
+
+  EXPECT_TRUE(*started);
+  EXPECT_TRUE(platform_.debug.contains("Running package file: tools/fix.exe\n"));
+  ASSERT_EQ(platform_.shell.calls.size(), 1u);
+  const std::string copy = platform_.shell.calls[0].file;
+  EXPECT_TRUE(copy.ends_with("/escape-hatch.exe"));
+  EXPECT_EQ(copy.rfind(scratch_ + "/", 0), 0u);
+  EXPECT_EQ(platform_.shell.calls[0].parameters, "a b=2");
+  std::ifstream copied(copy);
+  std::string content;
+  copied >> content;
+  EXPECT_EQ(content, "rescue");
 }
 
 }  // namespace
