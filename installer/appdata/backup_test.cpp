@@ -11,7 +11,6 @@
 
 #include "installer/appdata/restore.h"
 #include "installer/core/state.h"
-#include "installer/platform/error.h"
 #include "installer/platform/posix/backend.h"
 #include "tests/support/fake_platform.h"
 
@@ -77,11 +76,6 @@ TEST_F(AppDataTest, ExportPublishesThePackageFoldersAndTheForwardedArguments) {
   EXPECT_EQ(environment[appdata_roaming_variable], path("package/RoamingState"));
   EXPECT_EQ(environment[appdata_local_cache_variable], path("package/LocalCache"));
   EXPECT_EQ(environment[original_command_line_variable], "--open \"a b.txt\"");
-}
-
-TEST_F(AppDataTest, ExportWithoutPackageIdentityRaises) {
-  platform_.package.has_identity = false;
-  EXPECT_THROW(export_appdata_locations(), platform::PlatformError);
 }
 
 TEST_F(AppDataTest, BackupCopiesEveryFolderAndTheCommandLine) {
