@@ -152,12 +152,6 @@ TEST(RunEscapeHatch, AnUnsupportedSchemeIsIgnoredAfterPublishingTheData) {
   EXPECT_EQ(platform.package.family_name_lookups, 0);
 }
 
-// Running the program needs the download, the temporary folder and the process launch; these
-// tests skip themselves while any of those is still a placeholder.
-bool is_placeholder(const std::logic_error& error) {
-  return std::string(error.what()) == "not built yet";
-}
-
 class RunEscapeHatchProgram : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -175,15 +169,7 @@ class RunEscapeHatchProgram : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(scratch_); }
 
-  // run_escape_hatch's result, or nothing when a unit it needs is a placeholder.
-  std::optional<bool> run() {
-    try {
-      return run_escape_hatch(&metadata_);
-    } catch (const std::logic_error& error) {
-      if (is_placeholder(error)) return std::nullopt;
-      throw;
-    }
-  }
+  bool run() { return run_escape_hatch(&metadata_); }
 
   testing::ScopedFakePlatform platform_;
   testing::FakeHttp http_;
@@ -191,17 +177,14 @@ class RunEscapeHatchProgram : public ::testing::Test {
   std::string scratch_;
 };
 
-#define RUN_OR_SKIP(result)                 \
-  const std::optional<bool> result = run(); \
-  if (!result) GTEST_SKIP() << "a unit the escape hatch needs is not built yet"
 
 TEST_F(RunEscapeHatchProgram, DownloadsAndStartsTheProgramWithTheQueryAsArguments) {
   metadata_.escape_hatch_exe = "https://site.example/fix.exe?mode=repair&verbose";
   http_.serve(metadata_.escape_hatch_exe, "rescue");
 
-  RUN_OR_SKIP(started);
+  const bool started = run();
 
-  EXPECT_TRUE(*started);
+  EXPECT_TRUE(started);
   EXPECT_EQ(http_.requests.back(), "https://site.example/fix.exe?mode=repair&verbose");
   ASSERT_EQ(platform_.shell.calls.size(), 1u);
   EXPECT_EQ(platform_.shell.calls[0].verb, "open");
@@ -214,9 +197,9 @@ TEST_F(RunEscapeHatchProgram, DownloadsAndStartsTheProgramWithTheQueryAsArgument
 TEST_F(RunEscapeHatchProgram, AFailedDownloadIsLoggedAndIgnored) {
   metadata_.escape_hatch_exe = "http://site.example/missing.exe";
 
-  RUN_OR_SKIP(started);
+  const bool started = run();
 
-  EXPECT_FALSE(*started);
+  EXPECT_FALSE(started);
   EXPECT_TRUE(platform_.debug.contains(
       "Failed to download http://site.example/missing.exe due to error: "));
   EXPECT_TRUE(platform_.debug.lines().back().ends_with("\nIgnoring the escape hatch.\n"));
@@ -229,7 +212,7 @@ TEST_F(RunEscapeHatchProgram, ACancelledDownloadIsRaisedAgain) {
   http_.fail(metadata_.escape_hatch_exe, platform::cancelled_error());
 
   try {
-    RUN_OR_SKIP(started);
+    run();
     FAIL() << "the cancellation should have been raised";
   } catch (const platform::PlatformError& error) {
     EXPECT_TRUE(error.is_cancellation());
@@ -240,9 +223,9 @@ TEST_F(RunEscapeHatchProgram, ACancelledDownloadIsRaisedAgain) {
 TEST_F(RunEscapeHatchProgram, StartsACopyOfAPackageFile) {
   metadata_.escape_hatch_exe = "ms-appx:///tools/fix.exe?a=&b=2";
 
-  RUN_OR_SKIP(started);
+  const bool started = run();
 
-  EXPECT_TRUE(*started);
+  EXPECT_TRUE(started);
   EXPECT_TRUE(platform_.debug.contains("Running package file: tools/fix.exe\n"));
   ASSERT_EQ(platform_.shell.calls.size(), 1u);
   const std::string copy = platform_.shell.calls[0].file;
