@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,16 +29,47 @@ struct EasyDeleter {
 };
 using EasyPointer = std::unique_ptr<CURL, EasyDeleter>;
 
+// The same time-outs as the HTTP client's, and the same variables to shorten them in tests.
+long milliseconds_from_environment(const char* name, long fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  return (*end == '\0' && value > 0) ? value : fallback;
+}
+long connect_timeout_ms() {
+  return milliseconds_from_environment("TREVALON_HTTP_CONNECT_TIMEOUT_MS", 30000);
+}
+long stall_timeout_ms() {
+  return milliseconds_from_environment("TREVALON_HTTP_STALL_TIMEOUT_MS", 60000);
+}
+
 void common_options(CURL* easy, const std::string& url) {
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 30L);
-  // A stalled server: less than one byte a second for a minute.
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 60L);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connect_timeout_ms());
   curl_easy_setopt(easy, CURLOPT_USERAGENT, "trevalon-platform-deployment/1.0");
+}
+
+// A connection reused from the previous range has no connect time of its own; the request
+// having gone out says as much.
+bool connection_stands(CURL* easy) {
+  curl_off_t connected = 0;
+  curl_off_t request_sent = 0;
+  curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected);
+  curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &request_sent);
+  return connected != 0 || request_sent != 0;
+}
+
+// Bytes of headers and body received so far: any growth is a sign of life.
+curl_off_t bytes_received(CURL* easy) {
+  curl_off_t body = 0;
+  long headers = 0;
+  curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &body);
+  curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &headers);
+  return body + headers;
 }
 
 TransferOutcome outcome_for_curl(int code, const char* error_buffer) {
@@ -89,6 +121,7 @@ struct ChunkState {
   bool whole_body = false;  // the server ignored the range
   bool bad_status = false;
   bool write_failed = false;
+  bool overlong = false;
   uint64_t base = 0;
   const std::function<void(uint64_t, uint64_t)>* progress = nullptr;
 };
@@ -130,6 +163,12 @@ size_t chunk_write(char* data, size_t size, size_t count, void* user) {
     state->bad_status = true;
     return 0;
   }
+  if (state->written + length > state->expected) {
+    // More than the range asked for (a chunked answer that never ends, say): stop here rather
+    // than write it all.
+    state->overlong = true;
+    return 0;
+  }
   if (std::fwrite(data, 1, length, state->file) != length) {
     state->write_failed = true;
     return 0;
@@ -167,6 +206,12 @@ int RangeDownloader::perform(void* easy_handle) {
   curl_multi_add_handle(multi, easy);
   CURLcode result = CURLE_OK;
   bool done = false;
+  // A server that goes silent (after the connection stands; before, the connect time-out is in
+  // charge) fails the transfer once nothing has come for the stall time-out. curl's own
+  // low-speed limit only counts whole seconds, too coarse for the shortened test time-outs.
+  const auto stall_limit = std::chrono::milliseconds(stall_timeout_ms());
+  auto last_activity = std::chrono::steady_clock::now();
+  curl_off_t last_received = 0;
   while (!done) {
     if (cancelled_) {
       result = CURLE_ABORTED_BY_CALLBACK;
@@ -184,7 +229,17 @@ int RangeDownloader::perform(void* easy_handle) {
         done = true;
       }
     }
-    if (!done) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    if (done) break;
+    const auto now = std::chrono::steady_clock::now();
+    const curl_off_t received = bytes_received(easy);
+    if (!connection_stands(easy) || received != last_received) {
+      last_received = received;
+      last_activity = now;
+    } else if (now - last_activity > stall_limit) {
+      result = CURLE_OPERATION_TIMEDOUT;
+      break;
+    }
+    curl_multi_poll(multi, nullptr, 0, 100, nullptr);
   }
   curl_multi_remove_handle(multi, easy);
   return result;
@@ -246,6 +301,9 @@ TransferOutcome RangeDownloader::download(const std::string& url, const std::str
       return {insufficient_range_support, range_support_text};
     }
     if (state.write_failed) return {hresult::fail, "The download file could not be written."};
+    if (state.overlong) {
+      return {hresult::connection_reset, "The server sent a range other than the one asked for."};
+    }
     if (state.bad_status || (code == CURLE_OK && status != 206)) return outcome_for_status(status);
     if (code != CURLE_OK) return outcome_for_curl(code, error_buffer);
     if (!state.total_known) return {insufficient_range_support, range_support_text};

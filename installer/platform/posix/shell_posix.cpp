@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +54,13 @@ bool is_executable_file(const std::string& path) {
          ::access(path.c_str(), X_OK) == 0;
 }
 
+bool has_exe_extension(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string extension = path.substr(path.size() - 4);
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension == ".exe";
+}
+
 // Where the shell would find `file`: as given when it holds a slash, else on PATH. Sets errno
 // (ENOENT, EACCES) and returns empty when there is nothing to start.
 std::string resolve_program(const std::string& file) {
@@ -63,6 +71,11 @@ std::string resolve_program(const std::string& file) {
   if (file.find('/') != std::string::npos) {
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0) return {};
+    // Windows runs an .exe by its name; a program the installer downloaded has no execute bit
+    // here, so the shell gives it the one its read bits imply, as starting it on Windows would.
+    if (S_ISREG(info.st_mode) && has_exe_extension(file) && (info.st_mode & 0111) == 0) {
+      ::chmod(file.c_str(), (info.st_mode & 07777) | ((info.st_mode & 0444) >> 2));
+    }
     if (!is_executable_file(file)) {
       errno = EACCES;
       return {};
