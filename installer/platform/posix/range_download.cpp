@@ -1,7 +1,5 @@
 #include "installer/platform/posix/range_download.h"
 
-#include <curl/curl.h>
-
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include <memory>
 
 #include "installer/platform/error.h"
+#include "installer/platform/posix/curl_library.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -19,13 +18,8 @@ constexpr const char* range_support_text =
     "The server does not support the necessary HTTP protocol: the package is downloaded in "
     "range requests, and the server answered one with the whole file.";
 
-void global_init() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+  void operator()(CURL* easy) const { curl_library().easy_cleanup(easy); }
 };
 using EasyPointer = std::unique_ptr<CURL, EasyDeleter>;
 
@@ -45,12 +39,12 @@ long stall_timeout_ms() {
 }
 
 void common_options(CURL* easy, const std::string& url) {
-  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connect_timeout_ms());
-  curl_easy_setopt(easy, CURLOPT_USERAGENT, "trevalon-platform-deployment/1.0");
+  curl_library().easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_library().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_library().easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+  curl_library().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_library().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connect_timeout_ms());
+  curl_library().easy_setopt(easy, CURLOPT_USERAGENT, "trevalon-platform-deployment/1.0");
 }
 
 // A connection reused from the previous range has no connect time of its own; the request
@@ -58,8 +52,8 @@ void common_options(CURL* easy, const std::string& url) {
 bool connection_stands(CURL* easy) {
   curl_off_t connected = 0;
   curl_off_t request_sent = 0;
-  curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected);
-  curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &request_sent);
+  curl_library().easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected);
+  curl_library().easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &request_sent);
   return connected != 0 || request_sent != 0;
 }
 
@@ -67,14 +61,15 @@ bool connection_stands(CURL* easy) {
 curl_off_t bytes_received(CURL* easy) {
   curl_off_t body = 0;
   long headers = 0;
-  curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &body);
-  curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &headers);
+  curl_library().easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &body);
+  curl_library().easy_getinfo(easy, CURLINFO_HEADER_SIZE, &headers);
   return body + headers;
 }
 
 TransferOutcome outcome_for_curl(int code, const char* error_buffer) {
   const auto curl_code = static_cast<CURLcode>(code);
-  const std::string detail = error_buffer[0] ? error_buffer : curl_easy_strerror(curl_code);
+  const std::string detail =
+      error_buffer[0] ? error_buffer : curl_library().easy_strerror(curl_code);
   switch (curl_code) {
     case CURLE_COULDNT_CONNECT:
       return {hresult::cannot_connect, "A connection with the server could not be established"};
@@ -153,7 +148,7 @@ size_t chunk_write(char* data, size_t size, size_t count, void* user) {
   auto* state = static_cast<ChunkState*>(user);
   const size_t length = size * count;
   long status = 0;
-  curl_easy_getinfo(state->easy, CURLINFO_RESPONSE_CODE, &status);
+  curl_library().easy_getinfo(state->easy, CURLINFO_RESPONSE_CODE, &status);
   if (status == 200) {
     // The whole body instead of the range: stop before it all arrives.
     state->whole_body = true;
@@ -183,27 +178,31 @@ size_t chunk_write(char* data, size_t size, size_t count, void* user) {
 }  // namespace
 
 RangeDownloader::RangeDownloader() {
-  global_init();
-  multi_ = curl_multi_init();
+  // Without libcurl every transfer fails (perform has no multi handle); the operation reports it.
+  try {
+    multi_ = curl_library().multi_init();
+  } catch (const PlatformError&) {
+    multi_ = nullptr;
+  }
 }
 
 RangeDownloader::~RangeDownloader() {
   std::lock_guard lock(multi_mutex_);
-  curl_multi_cleanup(static_cast<CURLM*>(multi_));
+  if (multi_ != nullptr) curl_library().multi_cleanup(static_cast<CURLM*>(multi_));
   multi_ = nullptr;
 }
 
 void RangeDownloader::cancel() {
   cancelled_ = true;
   std::lock_guard lock(multi_mutex_);
-  if (multi_ != nullptr) curl_multi_wakeup(static_cast<CURLM*>(multi_));
+  if (multi_ != nullptr) curl_library().multi_wakeup(static_cast<CURLM*>(multi_));
 }
 
 int RangeDownloader::perform(void* easy_handle) {
   auto* multi = static_cast<CURLM*>(multi_);
   auto* easy = static_cast<CURL*>(easy_handle);
   if (multi == nullptr) return CURLE_FAILED_INIT;
-  curl_multi_add_handle(multi, easy);
+  curl_library().multi_add_handle(multi, easy);
   CURLcode result = CURLE_OK;
   bool done = false;
   // A server that goes silent (after the connection stands; before, the connect time-out is in
@@ -218,12 +217,12 @@ int RangeDownloader::perform(void* easy_handle) {
       break;
     }
     int running = 0;
-    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+    if (curl_library().multi_perform(multi, &running) != CURLM_OK) {
       result = CURLE_FAILED_INIT;
       break;
     }
     int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+    while (CURLMsg* message = curl_library().multi_info_read(multi, &queued)) {
       if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
         result = message->data.result;
         done = true;
@@ -239,27 +238,27 @@ int RangeDownloader::perform(void* easy_handle) {
       result = CURLE_OPERATION_TIMEDOUT;
       break;
     }
-    curl_multi_poll(multi, nullptr, 0, 100, nullptr);
+    curl_library().multi_poll(multi, nullptr, 0, 100, nullptr);
   }
-  curl_multi_remove_handle(multi, easy);
+  curl_library().multi_remove_handle(multi, easy);
   return result;
 }
 
 TransferOutcome RangeDownloader::get(const std::string& url, std::string& body,
                                      uint64_t max_bytes) {
   if (cancelled_) return {hresult::cancelled, "The operation was canceled by the user."};
-  EasyPointer easy(curl_easy_init());
+  EasyPointer easy(curl_library().easy_init());
   char error_buffer[CURL_ERROR_SIZE] = {};
   GetState state{&body, max_bytes};
   common_options(easy.get(), url);
-  curl_easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error_buffer);
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, write_to_string);
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &state);
+  curl_library().easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error_buffer);
+  curl_library().easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, write_to_string);
+  curl_library().easy_setopt(easy.get(), CURLOPT_WRITEDATA, &state);
   const int code = perform(easy.get());
   if (cancelled_) return {hresult::cancelled, "The operation was canceled by the user."};
   if (state.too_large) return {hresult::invalid_arg, "The document is too large."};
   long status = 0;
-  curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+  curl_library().easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
   if (code != CURLE_OK) return outcome_for_curl(code, error_buffer);
   if (status != 0 && (status < 200 || status > 299)) return outcome_for_status(status);
   return {};
@@ -278,7 +277,7 @@ TransferOutcome RangeDownloader::download(const std::string& url, const std::str
     uint64_t last = offset + chunk_size - 1;
     if (total_known && last >= total) last = total - 1;
     const std::string range = std::to_string(offset) + "-" + std::to_string(last);
-    EasyPointer easy(curl_easy_init());
+    EasyPointer easy(curl_library().easy_init());
     char error_buffer[CURL_ERROR_SIZE] = {};
     ChunkState state;
     state.easy = easy.get();
@@ -287,16 +286,16 @@ TransferOutcome RangeDownloader::download(const std::string& url, const std::str
     state.base = offset;
     state.progress = &progress;
     common_options(easy.get(), url);
-    curl_easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error_buffer);
-    curl_easy_setopt(easy.get(), CURLOPT_RANGE, range.c_str());
-    curl_easy_setopt(easy.get(), CURLOPT_HEADERFUNCTION, chunk_header);
-    curl_easy_setopt(easy.get(), CURLOPT_HEADERDATA, &state);
-    curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, chunk_write);
-    curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &state);
+    curl_library().easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error_buffer);
+    curl_library().easy_setopt(easy.get(), CURLOPT_RANGE, range.c_str());
+    curl_library().easy_setopt(easy.get(), CURLOPT_HEADERFUNCTION, chunk_header);
+    curl_library().easy_setopt(easy.get(), CURLOPT_HEADERDATA, &state);
+    curl_library().easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, chunk_write);
+    curl_library().easy_setopt(easy.get(), CURLOPT_WRITEDATA, &state);
     const int code = perform(easy.get());
     if (cancelled_) return {hresult::cancelled, "The operation was canceled by the user."};
     long status = 0;
-    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    curl_library().easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
     if (state.whole_body || status == 200) {
       return {insufficient_range_support, range_support_text};
     }
