@@ -19,17 +19,27 @@ namespace {
 
 constexpr uint32_t connection_aborted = 0x80072EFE;  // ERROR_INTERNET_CONNECTION_ABORTED
 constexpr uint32_t disk_full = 0x80070070;           // HRESULT_FROM_WIN32(ERROR_DISK_FULL)
+constexpr uint32_t file_too_large = 0x800700DF;      // HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)
 
-// The response body, refusing to end short of the announced length: a clean end before it is
-// a cut connection, and a cut installer must never be started.
+platform::PlatformError too_large_error(uint64_t max_bytes) {
+  return platform::PlatformError(
+      file_too_large, "The response is larger than " + std::to_string(max_bytes) + " bytes");
+}
+
+// The response body, refusing to end short of the announced length (a clean end before it is
+// a cut connection, and a cut installer must never be started) and to run past max_bytes (an
+// endless body would otherwise fill the disk).
 class HttpBodyStream final : public InputStream {
  public:
-  explicit HttpBodyStream(platform::HttpResponse& response)
-      : response_(response), expected_(response.content_length()) {}
+  HttpBodyStream(platform::HttpResponse& response, uint64_t max_bytes)
+      : response_(response), expected_(response.content_length()), max_bytes_(max_bytes) {
+    if (expected_ && *expected_ > max_bytes_) throw too_large_error(max_bytes_);
+  }
 
   size_t read(uint8_t* buffer, size_t capacity) override {
     const size_t count = response_.read(buffer, capacity);
     delivered_ += count;
+    if (delivered_ > max_bytes_) throw too_large_error(max_bytes_);
     if (count == 0 && expected_ && delivered_ != *expected_) {
       throw platform::PlatformError(
           connection_aborted, "The connection with the server was terminated abnormally after " +
@@ -42,6 +52,7 @@ class HttpBodyStream final : public InputStream {
  private:
   platform::HttpResponse& response_;
   std::optional<uint64_t> expected_;
+  uint64_t max_bytes_;
   uint64_t delivered_ = 0;
 };
 
@@ -103,7 +114,8 @@ class PartialFileOutput final : public OutputStream {
 }  // namespace
 
 std::string download_uri_to_folder(const Uri& uri, const std::function<std::string()>& folder,
-                                   const std::string& file_name, const std::string& status_text) {
+                                   const std::string& file_name, const std::string& status_text,
+                                   uint64_t max_bytes) {
   log_line("Downloading " + uri.to_string() + "...");
   platform::Services& services = platform::services();
   const std::string path = services.files->create_file_replace_existing(folder(), file_name);
@@ -113,7 +125,7 @@ std::string download_uri_to_folder(const Uri& uri, const std::function<std::stri
   std::shared_ptr<platform::HttpResponse> response = services.http->get_headers(uri.to_string());
   response->ensure_success_status_code();
   const uint64_t total = response->content_length().value_or(0);
-  HttpBodyStream input(*response);
+  HttpBodyStream input(*response, max_bytes);
   PartialFileOutput output(path);
 
   std::function<void(uint64_t)> progress;
@@ -137,7 +149,8 @@ std::string download_uri_to_folder(const Uri& uri, const std::function<std::stri
 
 std::string download_uri_to_tmp(const Uri& uri, const std::string& file_name,
                                 const std::string& status_text) {
-  return download_uri_to_folder(uri, temp_directory, file_name, status_text);
+  return download_uri_to_folder(uri, temp_directory, file_name, status_text,
+                                max_downloaded_program_bytes);
 }
 
 }  // namespace pellora

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -6,16 +7,22 @@
 
 namespace pellora {
 
+// Both callers download a program to start, and no Windows executable exceeds 4 GiB: a larger
+// or endless body is a failed download rather than a full disk.
+inline constexpr uint64_t max_downloaded_program_bytes = uint64_t{4} << 30;
+
 // Downloads `uri` into temp_directory() as `file_name`, showing `status_text`, a progress bar
 // and an active Cancel button. Returns the local path. Raises PlatformError (the cancellation
-// error when cancelled).
+// error when cancelled; a body over max_downloaded_program_bytes fails).
 std::string download_uri_to_tmp(const Uri& uri, const std::string& file_name,
                                 const std::string& status_text);
 
 // The same into the folder `folder()` names (called once, after the first log line). The local
 // file is created empty at once and receives the body only when the whole of it has arrived;
-// after a failure or a cancel it stays empty.
+// after a failure or a cancel it stays empty. A body longer than `max_bytes` (announced or
+// received) fails.
 std::string download_uri_to_folder(const Uri& uri, const std::function<std::string()>& folder,
-                                   const std::string& file_name, const std::string& status_text);
+                                   const std::string& file_name, const std::string& status_text,
+                                   uint64_t max_bytes = UINT64_MAX);
 
 }  // namespace pellora

@@ -12,7 +12,7 @@ namespace site_server {
 struct Fault {
   enum class Kind {
     none,
-    status,            // "404", "500", any three digits: that status with a short body
+    status,            // "404", "500", any three digits: that status with an HTML error page
     truncate,          // full Content-Length, half the body, then a clean close
     reset,             // half the body, then a reset connection
     chunked,           // chunked transfer without Content-Length

@@ -182,8 +182,14 @@ void serve(const Options& options, const httplib::Request& request, httplib::Res
 
   const Fault fault = fault_for(options, request.path);
   if (fault.kind == Fault::Kind::status) {
+    // An error page as web servers send them, so a client that keeps the body of a failed
+    // response would be caught holding HTML.
+    const std::string code = std::to_string(fault.status);
     response.status = fault.status;
-    response.set_content("status " + std::to_string(fault.status) + "\n", "text/plain");
+    response.set_content("<!DOCTYPE html>\n<html><head><title>" + code +
+                             "</title></head>\n<body><h1>" + code +
+                             "</h1><p>The server could not serve this file.</p></body></html>\n",
+                         "text/html");
     return;
   }
   if (fault.kind == Fault::Kind::redirect) {

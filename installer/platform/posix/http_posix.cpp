@@ -1,7 +1,6 @@
 // HTTP on libcurl. Each response drives its own multi handle on the reading thread, so that a
 // cancel from another thread can wake a wait on a silent server at once (curl_multi_wakeup);
 // the easy interface would only notice about once a second.
-#include <curl/curl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +13,7 @@
 
 #include "installer/platform/error.h"
 #include "installer/platform/posix/backend.h"
+#include "installer/platform/posix/curl_library.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -154,7 +154,7 @@ PlatformError error_from_curl(CURLcode code, const char* detail, bool redirected
     default:
       break;
   }
-  std::string message = curl_easy_strerror(code);
+  std::string message = curl_library().easy_strerror(code);
   if (detail != nullptr && *detail != '\0') message += std::string(": ") + detail;
   return PlatformError(hresult::fail, message);
 }
@@ -170,38 +170,35 @@ bool starts_with_no_case(std::string_view text, std::string_view prefix) {
   return true;
 }
 
-std::once_flag global_init_once;
-
 class CurlResponse final : public HttpResponse {
  public:
   explicit CurlResponse(const std::string& uri) : timeouts_(current_timeouts()) {
-    std::call_once(global_init_once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    easy_ = curl_easy_init();
-    multi_ = curl_multi_init();
+    easy_ = curl_library().easy_init();
+    multi_ = curl_library().multi_init();
     if (easy_ == nullptr || multi_ == nullptr) {
       cleanup();
       throw PlatformError(hresult::fail, "Could not start an HTTP request");
     }
     error_buffer_[0] = '\0';
-    request_headers_ = curl_slist_append(nullptr, "Cache-Control: no-cache");
-    curl_easy_setopt(easy_, CURLOPT_URL, uri.c_str());
-    curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connect_ms);
-    curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, request_headers_);
-    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, error_buffer_);
-    curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, 64L * 1024L);
-    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlResponse::on_header);
-    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlResponse::on_body);
-    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
-    curl_multi_add_handle(multi_, easy_);
+    request_headers_ = curl_library().slist_append(nullptr, "Cache-Control: no-cache");
+    curl_library().easy_setopt(easy_, CURLOPT_URL, uri.c_str());
+    curl_library().easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
+    curl_library().easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_library().easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_library().easy_setopt(easy_, CURLOPT_MAXREDIRS, 10L);
+    curl_library().easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_library().easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connect_ms);
+    curl_library().easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_library().easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_library().easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    curl_library().easy_setopt(easy_, CURLOPT_HTTPHEADER, request_headers_);
+    curl_library().easy_setopt(easy_, CURLOPT_ERRORBUFFER, error_buffer_);
+    curl_library().easy_setopt(easy_, CURLOPT_BUFFERSIZE, 64L * 1024L);
+    curl_library().easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlResponse::on_header);
+    curl_library().easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    curl_library().easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlResponse::on_body);
+    curl_library().easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    curl_library().multi_add_handle(multi_, easy_);
     last_activity_ = Clock::now();
   }
 
@@ -248,7 +245,7 @@ class CurlResponse final : public HttpResponse {
   void cancel() override {
     cancelled_ = true;
     std::lock_guard lock(multi_mutex_);
-    if (multi_ != nullptr) curl_multi_wakeup(multi_);
+    if (multi_ != nullptr) curl_library().multi_wakeup(multi_);
   }
 
  private:
@@ -283,7 +280,7 @@ class CurlResponse final : public HttpResponse {
         target.remove_prefix(1);
       }
       char* current = nullptr;
-      curl_easy_getinfo(self->easy_, CURLINFO_EFFECTIVE_URL, &current);
+      curl_library().easy_getinfo(self->easy_, CURLINFO_EFFECTIVE_URL, &current);
       if (current != nullptr && starts_with_no_case(current, "https:") &&
           starts_with_no_case(target, "http:")) {
         self->redirected_ = true;
@@ -319,10 +316,10 @@ class CurlResponse final : public HttpResponse {
     while (!ready() && !finished_) {
       if (cancelled_) throw cancelled_error();
       int running = 0;
-      const CURLMcode code = curl_multi_perform(multi_, &running);
-      if (code != CURLM_OK) throw PlatformError(hresult::fail, curl_multi_strerror(code));
+      const CURLMcode code = curl_library().multi_perform(multi_, &running);
+      if (code != CURLM_OK) throw PlatformError(hresult::fail, curl_library().multi_strerror(code));
       int left = 0;
-      while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+      while (CURLMsg* message = curl_library().multi_info_read(multi_, &left)) {
         if (message->msg == CURLMSG_DONE) {
           finished_ = true;
           result_ = message->data.result;
@@ -333,14 +330,14 @@ class CurlResponse final : public HttpResponse {
       // The stall clock runs from the moment the connection stands; before that the connect
       // time-out is in charge.
       curl_off_t connected = 0;
-      curl_easy_getinfo(easy_, CURLINFO_CONNECT_TIME_T, &connected);
+      curl_library().easy_getinfo(easy_, CURLINFO_CONNECT_TIME_T, &connected);
       const auto now = Clock::now();
       if (connected == 0) {
         last_activity_ = now;
       } else if (now - last_activity_ > std::chrono::milliseconds(timeouts_.stall_ms)) {
         throw timeout_error();
       }
-      curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
+      curl_library().multi_poll(multi_, nullptr, 0, 100, nullptr);
     }
   }
 
@@ -354,10 +351,10 @@ class CurlResponse final : public HttpResponse {
 
   void cleanup() {
     std::lock_guard lock(multi_mutex_);
-    if (multi_ != nullptr && easy_ != nullptr) curl_multi_remove_handle(multi_, easy_);
-    if (easy_ != nullptr) curl_easy_cleanup(easy_);
-    if (multi_ != nullptr) curl_multi_cleanup(multi_);
-    if (request_headers_ != nullptr) curl_slist_free_all(request_headers_);
+    if (multi_ != nullptr && easy_ != nullptr) curl_library().multi_remove_handle(multi_, easy_);
+    if (easy_ != nullptr) curl_library().easy_cleanup(easy_);
+    if (multi_ != nullptr) curl_library().multi_cleanup(multi_);
+    if (request_headers_ != nullptr) curl_library().slist_free_all(request_headers_);
     easy_ = nullptr;
     multi_ = nullptr;
     request_headers_ = nullptr;

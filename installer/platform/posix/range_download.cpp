@@ -1,14 +1,14 @@
 #include "installer/platform/posix/range_download.h"
 
-#include <curl/curl.h>
-
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "installer/platform/error.h"
+#include "installer/platform/posix/curl_library.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -18,31 +18,58 @@ constexpr const char* range_support_text =
     "The server does not support the necessary HTTP protocol: the package is downloaded in "
     "range requests, and the server answered one with the whole file.";
 
-void global_init() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+  void operator()(CURL* easy) const { curl_library().easy_cleanup(easy); }
 };
 using EasyPointer = std::unique_ptr<CURL, EasyDeleter>;
 
+// The same time-outs as the HTTP client's, and the same variables to shorten them in tests.
+long milliseconds_from_environment(const char* name, long fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  return (*end == '\0' && value > 0) ? value : fallback;
+}
+long connect_timeout_ms() {
+  return milliseconds_from_environment("TREVALON_HTTP_CONNECT_TIMEOUT_MS", 30000);
+}
+long stall_timeout_ms() {
+  return milliseconds_from_environment("TREVALON_HTTP_STALL_TIMEOUT_MS", 60000);
+}
+
 void common_options(CURL* easy, const std::string& url) {
-  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 30L);
-  // A stalled server: less than one byte a second for a minute.
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 60L);
-  curl_easy_setopt(easy, CURLOPT_USERAGENT, "trevalon-platform-deployment/1.0");
+  curl_library().easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_library().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_library().easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+  curl_library().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_library().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connect_timeout_ms());
+  curl_library().easy_setopt(easy, CURLOPT_USERAGENT, "trevalon-platform-deployment/1.0");
+}
+
+// A connection reused from the previous range has no connect time of its own; the request
+// having gone out says as much.
+bool connection_stands(CURL* easy) {
+  curl_off_t connected = 0;
+  curl_off_t request_sent = 0;
+  curl_library().easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected);
+  curl_library().easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &request_sent);
+  return connected != 0 || request_sent != 0;
+}
+
+// Bytes of headers and body received so far: any growth is a sign of life.
+curl_off_t bytes_received(CURL* easy) {
+  curl_off_t body = 0;
+  long headers = 0;
+  curl_library().easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &body);
+  curl_library().easy_getinfo(easy, CURLINFO_HEADER_SIZE, &headers);
+  return body + headers;
 }
 
 TransferOutcome outcome_for_curl(int code, const char* error_buffer) {
   const auto curl_code = static_cast<CURLcode>(code);
-  const std::string detail = error_buffer[0] ? error_buffer : curl_easy_strerror(curl_code);
+  const std::string detail =
+      error_buffer[0] ? error_buffer : curl_library().easy_strerror(curl_code);
   switch (curl_code) {
     case CURLE_COULDNT_CONNECT:
       return {hresult::cannot_connect, "A connection with the server could not be established"};
@@ -89,6 +116,7 @@ struct ChunkState {
   bool whole_body = false;  // the server ignored the range
   bool bad_status = false;
   bool write_failed = false;
+  bool overlong = false;
   uint64_t base = 0;
   const std::function<void(uint64_t, uint64_t)>* progress = nullptr;
 };
@@ -120,7 +148,7 @@ size_t chunk_write(char* data, size_t size, size_t count, void* user) {
   auto* state = static_cast<ChunkState*>(user);
   const size_t length = size * count;
   long status = 0;
-  curl_easy_getinfo(state->easy, CURLINFO_RESPONSE_CODE, &status);
+  curl_library().easy_getinfo(state->easy, CURLINFO_RESPONSE_CODE, &status);
   if (status == 200) {
     // The whole body instead of the range: stop before it all arrives.
     state->whole_body = true;
@@ -128,6 +156,12 @@ size_t chunk_write(char* data, size_t size, size_t count, void* user) {
   }
   if (status != 206) {
     state->bad_status = true;
+    return 0;
+  }
+  if (state->written + length > state->expected) {
+    // More than the range asked for (a chunked answer that never ends, say): stop here rather
+    // than write it all.
+    state->overlong = true;
     return 0;
   }
   if (std::fwrite(data, 1, length, state->file) != length) {
@@ -144,67 +178,87 @@ size_t chunk_write(char* data, size_t size, size_t count, void* user) {
 }  // namespace
 
 RangeDownloader::RangeDownloader() {
-  global_init();
-  multi_ = curl_multi_init();
+  // Without libcurl every transfer fails (perform has no multi handle); the operation reports it.
+  try {
+    multi_ = curl_library().multi_init();
+  } catch (const PlatformError&) {
+    multi_ = nullptr;
+  }
 }
 
 RangeDownloader::~RangeDownloader() {
   std::lock_guard lock(multi_mutex_);
-  curl_multi_cleanup(static_cast<CURLM*>(multi_));
+  if (multi_ != nullptr) curl_library().multi_cleanup(static_cast<CURLM*>(multi_));
   multi_ = nullptr;
 }
 
 void RangeDownloader::cancel() {
   cancelled_ = true;
   std::lock_guard lock(multi_mutex_);
-  if (multi_ != nullptr) curl_multi_wakeup(static_cast<CURLM*>(multi_));
+  if (multi_ != nullptr) curl_library().multi_wakeup(static_cast<CURLM*>(multi_));
 }
 
 int RangeDownloader::perform(void* easy_handle) {
   auto* multi = static_cast<CURLM*>(multi_);
   auto* easy = static_cast<CURL*>(easy_handle);
   if (multi == nullptr) return CURLE_FAILED_INIT;
-  curl_multi_add_handle(multi, easy);
+  curl_library().multi_add_handle(multi, easy);
   CURLcode result = CURLE_OK;
   bool done = false;
+  // A server that goes silent (after the connection stands; before, the connect time-out is in
+  // charge) fails the transfer once nothing has come for the stall time-out. curl's own
+  // low-speed limit only counts whole seconds, too coarse for the shortened test time-outs.
+  const auto stall_limit = std::chrono::milliseconds(stall_timeout_ms());
+  auto last_activity = std::chrono::steady_clock::now();
+  curl_off_t last_received = 0;
   while (!done) {
     if (cancelled_) {
       result = CURLE_ABORTED_BY_CALLBACK;
       break;
     }
     int running = 0;
-    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+    if (curl_library().multi_perform(multi, &running) != CURLM_OK) {
       result = CURLE_FAILED_INIT;
       break;
     }
     int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+    while (CURLMsg* message = curl_library().multi_info_read(multi, &queued)) {
       if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
         result = message->data.result;
         done = true;
       }
     }
-    if (!done) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    if (done) break;
+    const auto now = std::chrono::steady_clock::now();
+    const curl_off_t received = bytes_received(easy);
+    if (!connection_stands(easy) || received != last_received) {
+      last_received = received;
+      last_activity = now;
+    } else if (now - last_activity > stall_limit) {
+      result = CURLE_OPERATION_TIMEDOUT;
+      break;
+    }
+    curl_library().multi_poll(multi, nullptr, 0, 100, nullptr);
   }
-  curl_multi_remove_handle(multi, easy);
+  curl_library().multi_remove_handle(multi, easy);
   return result;
 }
 
 TransferOutcome RangeDownloader::get(const std::string& url, std::string& body,
                                      uint64_t max_bytes) {
   if (cancelled_) return {hresult::cancelled, "The operation was canceled by the user."};
-  EasyPointer easy(curl_easy_init());
+  EasyPointer easy(curl_library().easy_init());
   char error_buffer[CURL_ERROR_SIZE] = {};
   GetState state{&body, max_bytes};
   common_options(easy.get(), url);
-  curl_easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error_buffer);
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, write_to_string);
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &state);
+  curl_library().easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error_buffer);
+  curl_library().easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, write_to_string);
+  curl_library().easy_setopt(easy.get(), CURLOPT_WRITEDATA, &state);
   const int code = perform(easy.get());
   if (cancelled_) return {hresult::cancelled, "The operation was canceled by the user."};
   if (state.too_large) return {hresult::invalid_arg, "The document is too large."};
   long status = 0;
-  curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+  curl_library().easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
   if (code != CURLE_OK) return outcome_for_curl(code, error_buffer);
   if (status != 0 && (status < 200 || status > 299)) return outcome_for_status(status);
   return {};
@@ -223,7 +277,7 @@ TransferOutcome RangeDownloader::download(const std::string& url, const std::str
     uint64_t last = offset + chunk_size - 1;
     if (total_known && last >= total) last = total - 1;
     const std::string range = std::to_string(offset) + "-" + std::to_string(last);
-    EasyPointer easy(curl_easy_init());
+    EasyPointer easy(curl_library().easy_init());
     char error_buffer[CURL_ERROR_SIZE] = {};
     ChunkState state;
     state.easy = easy.get();
@@ -232,20 +286,23 @@ TransferOutcome RangeDownloader::download(const std::string& url, const std::str
     state.base = offset;
     state.progress = &progress;
     common_options(easy.get(), url);
-    curl_easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error_buffer);
-    curl_easy_setopt(easy.get(), CURLOPT_RANGE, range.c_str());
-    curl_easy_setopt(easy.get(), CURLOPT_HEADERFUNCTION, chunk_header);
-    curl_easy_setopt(easy.get(), CURLOPT_HEADERDATA, &state);
-    curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, chunk_write);
-    curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &state);
+    curl_library().easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, error_buffer);
+    curl_library().easy_setopt(easy.get(), CURLOPT_RANGE, range.c_str());
+    curl_library().easy_setopt(easy.get(), CURLOPT_HEADERFUNCTION, chunk_header);
+    curl_library().easy_setopt(easy.get(), CURLOPT_HEADERDATA, &state);
+    curl_library().easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, chunk_write);
+    curl_library().easy_setopt(easy.get(), CURLOPT_WRITEDATA, &state);
     const int code = perform(easy.get());
     if (cancelled_) return {hresult::cancelled, "The operation was canceled by the user."};
     long status = 0;
-    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    curl_library().easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
     if (state.whole_body || status == 200) {
       return {insufficient_range_support, range_support_text};
     }
     if (state.write_failed) return {hresult::fail, "The download file could not be written."};
+    if (state.overlong) {
+      return {hresult::connection_reset, "The server sent a range other than the one asked for."};
+    }
     if (state.bad_status || (code == CURLE_OK && status != 206)) return outcome_for_status(status);
     if (code != CURLE_OK) return outcome_for_curl(code, error_buffer);
     if (!state.total_known) return {insufficient_range_support, range_support_text};
