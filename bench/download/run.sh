@@ -28,8 +28,9 @@ url="http://127.0.0.1:$(cat "$work/port")/big.bin"
 
 now() { date +%s.%N; }
 calc() { awk "BEGIN { print $1 }"; }
-ours_total=0
-curl_total=0
+median() { sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+ours=()
+theirs=()
 peak=0
 for round in $(seq "$rounds"); do
   rm -f "$work/out/"*
@@ -47,10 +48,17 @@ for round in $(seq "$rounds"); do
   printf 'round %d: curl %.2f s (%.0f MiB/s), download_uri_to_tmp %.2f s (%.0f MiB/s), peak RSS %d KiB\n' \
     "$round" "$curl_seconds" "$(calc "1024 / $curl_seconds")" \
     "$ours_seconds" "$(calc "1024 / $ours_seconds")" "$rss"
-  ours_total=$(calc "$ours_total + $ours_seconds")
-  curl_total=$(calc "$curl_total + $curl_seconds")
+  ours+=("$ours_seconds")
+  theirs+=("$curl_seconds")
   [ "$rss" -gt "$peak" ] && peak=$rss
 done
 
-printf 'throughput ratio (ours / curl): %.3f (goal >= 0.9)\n' "$(calc "$curl_total / $ours_total")"
-printf 'peak RSS: %.1f MiB (goal <= 64)\n' "$(calc "$peak / 1024")"
+ours_median=$(printf '%s\n' "${ours[@]}" | median)
+curl_median=$(printf '%s\n' "${theirs[@]}" | median)
+ratio=$(calc "$curl_median / $ours_median")
+peak_mib=$(calc "$peak / 1024")
+printf 'throughput ratio (ours / curl, medians): %.3f (goal >= 0.9)\n' "$ratio"
+printf 'peak RSS: %.1f MiB (goal <= 64)\n' "$peak_mib"
+result=$(awk "BEGIN { print ($ratio >= 0.9 && $peak_mib <= 64) ? \"pass\" : \"falls short\" }")
+printf "ROW | download_uri_to_tmp vs curl, 1 GiB over loopback (throughput; peak RSS %.1f MiB) | %.2f s | %.2f s | %.3f | >= 0.9, <= 64 MiB | %s |\n" \
+  "$peak_mib" "$ours_median" "$curl_median" "$ratio" "$result"
