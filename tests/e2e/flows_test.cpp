@@ -105,6 +105,8 @@ class Flows : public ::testing::Test {
   }
 
   void TearDown() override {
+    // Programs the flows started detached must not outlive the sandbox they write into.
+    EXPECT_TRUE(wait_for_chain_to_end()) << "a program of the sandbox still runs";
     server_.reset();
     unsetenv("TREVALON_PLATFORM_ROOT");
   }
@@ -229,6 +231,20 @@ class Flows : public ::testing::Test {
     return report;
   }
 
+  // Whether every program started from the sandbox (installers, their copies, the application)
+  // has ended; they are detached, so they are nobody's children to wait for.
+  bool wait_for_chain_to_end() const {
+    const std::string folder = sandbox_.root().parent_path().string() + "/";
+    return wait_until([&] {
+      for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::error_code error;
+        const fs::path exe = fs::read_symlink(entry.path() / "exe", error);
+        if (!error && exe.string().rfind(folder, 0) == 0) return false;
+      }
+      return true;
+    });
+  }
+
   // Standard error of the last program started and of everything it started (they share it),
   // once the application has reported.
   std::string chain_err() const { return read_file(sandbox_.path("stderr.txt")); }
@@ -348,6 +364,7 @@ TEST_F(Flows, AggressiveStartWithANewerVersionUpdatesAndStartsTheNewVersion) {
   EXPECT_FALSE(fs::exists(installed("1.0.0.0"))) << "the old version was replaced";
 
   // start_app on its own: the application starts at once and the window never shows.
+  ASSERT_TRUE(wait_for_chain_to_end());
   fs::remove(report_path());
   const ProgramOutcome start =
       sandbox_.run(packaged_installer("1.1.0.0").string(), {"TREVALON_INTERNAL_UPDATE_MODE=2", "b"},
@@ -487,6 +504,7 @@ TEST_F(Flows, AccessDeniedWithElevationRefusedEndsAsCancelled) {
   EXPECT_FALSE(fs::exists(sandbox_.root() / "clipboard.txt"));
 
   // Elevation granted: the elevated copy installs and starts the application.
+  ASSERT_TRUE(wait_for_chain_to_end());
   const ProgramOutcome elevated =
       sandbox_.run(downloaded_installer().string(), {"arg"}, 60s, environment());
   EXPECT_EQ(elevated.code(), 0) << elevated.err;
