@@ -28,4 +28,9 @@ void copy_folder_from_variable(const std::string& name, const std::string& desti
 // Raises IOException on failure.
 void shell_copy(const std::string& source, const std::string& destination);
 
+// backup_appdata with the backup folder made directly inside `temp_folder` (which ends in the
+// separator) instead of temp_directory().
+std::string backup_appdata_under(const std::string& temp_folder,
+                                 std::string* failure_reason = nullptr);
+
 }  // namespace pellora

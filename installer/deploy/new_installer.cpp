@@ -1,8 +1,35 @@
-// Placeholder until this unit is built; every entry point fails loudly.
-#include <stdexcept>
-
 #include "installer/deploy/new_installer.h"
 
+#include "installer/core/diagnostics.h"
+#include "installer/core/process_launch.h"
+#include "installer/core/progress_window.h"
+#include "installer/core/state.h"
+#include "installer/core/uri.h"
+#include "installer/download/download.h"
+#include "installer/platform/error.h"
+
 namespace pellora {
-void launch_new_installer(const std::string&, const Metadata*) { throw std::logic_error("not built yet"); }
+
+std::string new_installer_url(const Metadata* metadata, const BurnedInSettings& settings) {
+  if (metadata != nullptr && !metadata->site_base_url.empty() &&
+      !metadata->exe_installer_name.empty()) {
+    return metadata->site_base_url + metadata->exe_installer_name;
+  }
+  return settings.site_base_url + settings.installer_file_name;
+}
+
+void launch_new_installer(const std::string& backup_path, const Metadata* metadata) {
+  log_line("Launching new installer \n");
+  const Uri uri(new_installer_url(metadata, burned_in_settings));
+  std::string installer;
+  try {
+    installer = download_uri_to_tmp(uri, "installer.exe", "Downloading new installer, please wait");
+  } catch (const platform::PlatformError& error) {
+    if (error.is_cancellation()) throw;
+    report_error("Failed to download " + uri.to_string() + " due to error: " + error.message());
+  }
+  // Unquoted: the new instance takes the whole rest of its command line as the path.
+  launch_process(installer, with_update_mode_argument('4', backup_path), false);
+}
+
 }  // namespace pellora
