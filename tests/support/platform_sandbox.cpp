@@ -42,6 +42,12 @@ ProgramOutcome PlatformSandbox::run(const std::string& program,
                                     const std::vector<std::string>& arguments,
                                     std::chrono::milliseconds timeout,
                                     const std::map<std::string, std::string>& environment) const {
+  return start(program, arguments, environment).wait(timeout);
+}
+
+RunningProgram PlatformSandbox::start(const std::string& program,
+                                      const std::vector<std::string>& arguments,
+                                      const std::map<std::string, std::string>& environment) const {
   std::map<std::string, std::string> variables;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
@@ -77,7 +83,13 @@ ProgramOutcome PlatformSandbox::run(const std::string& program,
       ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("cannot start " + program);
+  return RunningProgram(child, out_path, err_path);
+}
 
+std::string RunningProgram::err_so_far() const { return read_file(err_path_); }
+
+ProgramOutcome RunningProgram::wait(std::chrono::milliseconds timeout) {
+  const pid_t child = pid_;
   ProgramOutcome outcome;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   bool terminated = false;
@@ -93,8 +105,8 @@ ProgramOutcome PlatformSandbox::run(const std::string& program,
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  outcome.out = read_file(out_path);
-  outcome.err = read_file(err_path);
+  outcome.out = read_file(out_path_);
+  outcome.err = read_file(err_path_);
   return outcome;
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pellora::testing {
@@ -21,6 +22,24 @@ struct ProgramOutcome {
   bool exited() const;
   // The exit code, or -1 when a signal ended the program.
   int code() const;
+};
+
+// A program started by PlatformSandbox::start, for a test that must act while it runs (send it
+// a signal, change the site). Wait for it exactly once.
+class RunningProgram {
+ public:
+  RunningProgram(pid_t pid, std::filesystem::path out_path, std::filesystem::path err_path)
+      : pid_(pid), out_path_(std::move(out_path)), err_path_(std::move(err_path)) {}
+  pid_t pid() const { return pid_; }
+  // Standard error so far (the debug lines appear there as they are written).
+  std::string err_so_far() const;
+  // Waits for the end; at `timeout` the program gets SIGTERM, ten seconds later SIGKILL.
+  ProgramOutcome wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+ private:
+  pid_t pid_;
+  std::filesystem::path out_path_;
+  std::filesystem::path err_path_;
 };
 
 class PlatformSandbox {
@@ -40,6 +59,10 @@ class PlatformSandbox {
   ProgramOutcome run(const std::string& program, const std::vector<std::string>& arguments,
                      std::chrono::milliseconds timeout = std::chrono::seconds(20),
                      const std::map<std::string, std::string>& environment = {}) const;
+  // The same, without waiting. Standard output and error go to files of the sandbox that the
+  // next start replaces.
+  RunningProgram start(const std::string& program, const std::vector<std::string>& arguments,
+                       const std::map<std::string, std::string>& environment = {}) const;
 
  private:
   std::filesystem::path folder_;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/platform/posix/publisher_id.h"
 #include "tools/make-site/site_builder.h"
 
 namespace {
@@ -20,7 +21,9 @@ constexpr const char* usage =
     "                 [--site-file SOURCE=NAME]... [--package-file NAME]\n"
     "                 [--appinstaller-file NAME] [--certificate NAME]\n"
     "                 [--metadata-version V] [--installer-name NAME]\n"
-    "                 [--metadata KEY=VALUE]... [--no-metadata] [--manifest-version V]\n";
+    "                 [--metadata KEY=VALUE]... [--no-metadata] [--manifest-version V]\n"
+    "       make-site --print-full-name --name NAME --publisher DN --version A.B.C.D\n"
+    "                 [--architecture ARCH]\n";
 
 bool split_pair(const std::string& text, std::string& left, std::string& right) {
   const size_t equals = text.find('=');
@@ -34,6 +37,9 @@ bool split_pair(const std::string& text, std::string& left, std::string& right) 
 
 int main(int argc, char** argv) {
   trevalon::make_site::SiteOptions options;
+  // The packaging step burns the package full name into the installer that goes into the
+  // package, so it needs the name before the site exists.
+  bool print_full_name = false;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--help" || option == "-h") {
@@ -42,6 +48,10 @@ int main(int argc, char** argv) {
     }
     if (option == "--no-metadata") {
       options.metadata_file = false;
+      continue;
+    }
+    if (option == "--print-full-name") {
+      print_full_name = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -90,6 +100,16 @@ int main(int argc, char** argv) {
       std::cerr << "make-site: " << option << " takes LEFT=RIGHT, got " << value << "\n";
       return 2;
     }
+  }
+  if (print_full_name) {
+    if (options.name.empty() || options.publisher.empty() || options.version.empty()) {
+      std::cerr << "make-site: --print-full-name needs --name, --publisher and --version\n";
+      return 2;
+    }
+    std::cout << pellora::platform::posix::package_full_name(
+                     options.name, options.version, options.architecture, "", options.publisher)
+              << "\n";
+    return 0;
   }
   try {
     trevalon::make_site::build_site(options);

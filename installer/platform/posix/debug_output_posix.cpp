@@ -14,7 +14,10 @@ namespace {
 class StderrDebugOutput final : public DebugOutput {
  public:
   void write(std::string_view text) override {
-    std::string record(text);
+    // On a terminal the progress view may occupy the current line; a record starts by clearing
+    // it, or the two would share a line. The view draws itself again at its next change.
+    std::string record = on_terminal_ ? "\r\x1b[K" : "";
+    record += text;
     if (record.empty() || record.back() != '\n') record += '\n';
     const char* data = record.data();
     size_t left = record.size();
@@ -28,6 +31,9 @@ class StderrDebugOutput final : public DebugOutput {
       left -= static_cast<size_t>(written);
     }
   }
+
+ private:
+  const bool on_terminal_ = ::isatty(STDERR_FILENO) == 1;
 };
 
 }  // namespace

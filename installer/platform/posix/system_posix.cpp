@@ -25,6 +25,9 @@ class PosixSystem final : public System {
  public:
   [[noreturn]] void exit_process(int code) override {
     std::fflush(nullptr);
+    // The window goes with the process: on a terminal its view may still occupy the current
+    // line (debug records always end theirs), and the next program's output would join it.
+    if (::isatty(STDERR_FILENO) == 1) (void)!::write(STDERR_FILENO, "\r\x1b[K", 4);
     // Like ExitProcess: no static destructors while other threads still run.
     std::_Exit(code);
   }

@@ -1,9 +1,11 @@
-// A program the stand-in's tests start through the shell and from package folders. It writes
-// what it saw (identity, elevation, arguments) to the file named by TREVALON_PROBE_REPORT, in
-// one rename so a reader never sees half a report.
+// A program the stand-in's tests start through the shell and from package folders, and the
+// "application" of the installer's end-to-end tests. It writes what it saw (identity,
+// elevation, arguments, the TREVALON_ environment) to the file named by TREVALON_PROBE_REPORT,
+// in one rename so a reader never sees half a report.
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -11,6 +13,8 @@
 #include "installer/platform/error.h"
 #include "installer/platform/posix/backend.h"
 #include "installer/platform/posix/command_line_rules.h"
+
+extern char** environ;
 
 int main(int argc, char** argv) {
   const char* report_path = std::getenv("TREVALON_PROBE_REPORT");
@@ -27,6 +31,9 @@ int main(int argc, char** argv) {
   }
   const char* elevated = std::getenv("TREVALON_PLATFORM_ELEVATED");
   report += std::string("elevated=") + (elevated != nullptr ? elevated : "") + "\n";
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, "TREVALON_", 9) == 0) report += std::string("env=") + *entry + "\n";
+  }
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   report += "command_line=" + pellora::platform::posix::join_command_line(arguments) + "\n";
   for (const std::string& argument : arguments) report += "arg=" + argument + "\n";
