@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
-#include <utility>
 
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
@@ -62,25 +61,6 @@ platform::PlatformError write_error(const std::string& path, int error) {
                                  "Could not write " + path + ": " + std::strerror(error));
 }
 
-// Downloads are often programs that are started next (the escape hatch, the new installer),
-// and a file here needs an execute permission for that: everyone who may read it may run it.
-// A failure shows later, when the file is started.
-void make_runnable(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::perms current = fs::status(path, error).permissions();
-  if (error) return;
-  fs::perms execute = fs::perms::none;
-  const std::pair<fs::perms, fs::perms> read_to_execute[] = {
-      {fs::perms::owner_read, fs::perms::owner_exec},
-      {fs::perms::group_read, fs::perms::group_exec},
-      {fs::perms::others_read, fs::perms::others_exec}};
-  for (const auto& [read, exec] : read_to_execute) {
-    if ((current & read) != fs::perms::none) execute |= exec;
-  }
-  fs::permissions(path, execute, fs::perm_options::add, error);
-}
-
 // Chunks go to "<target>.partial" beside the target, which is swapped in by commit(), so memory
 // stays flat whatever the size and the target is either empty or complete. An uncommitted
 // partial file is removed.
@@ -113,7 +93,6 @@ class PartialFileOutput final : public OutputStream {
     std::FILE* file = file_;
     file_ = nullptr;
     if (std::fclose(file) != 0) throw write_error(partial_, errno);
-    make_runnable(partial_);
     std::error_code error;
     std::filesystem::rename(partial_, target_, error);
     if (error) {
