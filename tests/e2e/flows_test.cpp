@@ -27,18 +27,18 @@
 #include "installer/platform/deployment.h"
 #include "installer/platform/posix/backend.h"
 #include "installer/platform/posix/publisher_id.h"
-#include "tests/support/platform_sandbox.h"
-#include "tests/support/site_server.h"
+#include "tests/support/e2e_site.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using pellora::testing::PlatformSandbox;
+using pellora::testing::error_box_intro;
 using pellora::testing::ProgramOutcome;
 using pellora::testing::read_file;
 using pellora::testing::RunningProgram;
-using pellora::testing::SiteServer;
+using pellora::testing::SiteTest;
+using pellora::testing::wait_until;
 
 const std::string bin_dir = TREVALON_BIN_DIR;
 const std::string jar_dir = bin_dir + "/../jars";
@@ -48,43 +48,11 @@ constexpr char scheme[] = "trevalon-flows";
 constexpr char launch_uri[] = "trevalon-flows:open";
 constexpr char certificate[] = "Flows.cer";
 const std::string package_file = std::string(name) + ".msix";
-const std::string box_intro =
-    "A problem was encountered during installation. The following error message was copied to "
-    "your clipboard:\n\n";
-
-std::string full_name(const std::string& version) {
-  return pellora::platform::posix::package_full_name(name, version, "arm64", "", publisher);
-}
-std::string family_name() { return pellora::platform::posix::package_family_name(name, publisher); }
 
 size_t count(const std::string& text, const std::string& what) {
   size_t found = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++found;
   return found;
-}
-
-// What the probe application wrote: key -> values in order.
-struct Report {
-  std::multimap<std::string, std::string> entries;
-  std::string value(const std::string& key) const {
-    const auto it = entries.find(key);
-    return it == entries.end() ? "<missing>" : it->second;
-  }
-  std::vector<std::string> values(const std::string& key) const {
-    std::vector<std::string> found;
-    for (auto [it, end] = entries.equal_range(key); it != end; ++it) found.push_back(it->second);
-    return found;
-  }
-};
-
-bool wait_until(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::seconds(30)) {
-  const auto give_up = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
 }
 
 struct SiteSettings {
@@ -93,52 +61,14 @@ struct SiteSettings {
   std::string app_exe = "bin/app";
 };
 
-class Flows : public ::testing::Test {
+class Flows : public SiteTest {
  protected:
-  void SetUp() override {
-    site_ = sandbox_.path("site");
-    fs::create_directories(site_);
-    fs::create_directories(sandbox_.root());
-    // For the store operations the test itself makes (set-up installs, the busy lock).
-    setenv("TREVALON_PLATFORM_ROOT", sandbox_.root().c_str(), 1);
-    server_ = std::make_unique<SiteServer>(bin_dir + "/site-server", site_.string());
-  }
-
-  void TearDown() override {
-    // Programs the flows started detached must not outlive the sandbox they write into.
-    EXPECT_TRUE(wait_for_chain_to_end()) << "a program of the sandbox still runs";
-    server_.reset();
-    unsetenv("TREVALON_PLATFORM_ROOT");
-  }
-
-  std::string base_url() const { return server_->url("/"); }
-  std::string app_installer_url() const { return base_url() + name + ".appinstaller"; }
-  fs::path report_path() const { return sandbox_.path("app-report"); }
-
-  // The environment of every program the test starts: the shell finds the PowerShell stand-in
-  // on PATH, and the probe application knows where to report.
-  std::map<std::string, std::string> environment(
-      std::map<std::string, std::string> extra = {}) const {
-    const char* path = std::getenv("PATH");
-    extra["PATH"] = bin_dir + ":" + (path != nullptr ? path : "/usr/bin:/bin");
-    extra["TREVALON_PROBE_REPORT"] = report_path().string();
-    return extra;
-  }
-
-  void run_tool(const std::vector<std::string>& command) const {
-    const ProgramOutcome outcome = sandbox_.run(command[0], {command.begin() + 1, command.end()});
-    ASSERT_EQ(outcome.code(), 0) << command[0] << ": " << outcome.err;
-  }
+  Flows() : SiteTest({name, publisher, scheme, launch_uri, certificate}, 30s) {}
 
   // A copy of pellora burned with the settings of `version` of this test's site.
   void burn_installer(const fs::path& out, const std::string& version) const {
-    std::vector<std::string> command = {bin_dir + "/burn",     "installer",
-                                        bin_dir + "/pellora",  out.string(),
-                                        "--site-base-url",     base_url(),
-                                        "--appinstaller",      std::string(name) + ".appinstaller",
-                                        "--launch-uri",        launch_uri,
-                                        "--package-full-name", full_name(version),
-                                        "--app-exe",           settings_.app_exe};
+    std::vector<std::string> command = burn_command(out, version);
+    command.insert(command.end(), {"--app-exe", settings_.app_exe});
     if (settings_.with_certificate) {
       command.push_back("--certificate");
       command.push_back(certificate);
@@ -161,25 +91,7 @@ class Flows : public ::testing::Test {
     fs::create_directories(stage);
     burn_installer(stage / "updatecheck.exe", version);
     strip(stage / "updatecheck.exe");
-    std::vector<std::string> command = {bin_dir + "/make-site",
-                                        "--out",
-                                        site_.string(),
-                                        "--base-url",
-                                        base_url(),
-                                        "--name",
-                                        name,
-                                        "--publisher",
-                                        publisher,
-                                        "--version",
-                                        version,
-                                        "--executable",
-                                        "updatecheck.exe",
-                                        "--protocol",
-                                        scheme,
-                                        "--certificate",
-                                        certificate,
-                                        "--file",
-                                        (stage / "updatecheck.exe").string() + "=updatecheck.exe"};
+    std::vector<std::string> command = make_site_command(version, stage / "updatecheck.exe");
     if (files.empty()) {
       fs::copy_file(bin_dir + "/standin-probe", stage / "app");
       strip(stage / "app");
@@ -189,70 +101,15 @@ class Flows : public ::testing::Test {
     run_tool(command);
   }
 
-  // Without their debug information the programs zip and unzip several times faster.
-  void strip(const fs::path& program) const {
-    if (fs::exists("/usr/bin/strip")) run_tool({"/usr/bin/strip", program.string()});
-  }
-
-  void trust_site_certificate() const {
-    fs::create_directories(sandbox_.root() / "trust");
-    fs::copy_file(site_ / certificate, sandbox_.root() / "trust" / certificate,
-                  fs::copy_options::overwrite_existing);
-  }
-
-  // Installs what the site offers through the store itself, as an earlier run would have.
   void install_from_site() const {
     trust_site_certificate();
-    pellora::platform::PackageManager* store = pellora::platform::posix::package_manager();
-    const auto operation = store->add_package_by_app_installer_file(
-        app_installer_url(), pellora::platform::add_option_force_target_app_shutdown,
-        store->get_default_package_volume());
-    ASSERT_EQ(operation->wait(), pellora::platform::AsyncStatus::completed)
-        << operation->get_results().error_text;
+    SiteTest::install_from_site();
   }
 
-  fs::path installed(const std::string& version) const {
-    return sandbox_.root() / "packages" / full_name(version);
-  }
   fs::path packaged_installer(const std::string& version) const {
     return installed(version) / "updatecheck.exe";
   }
 
-  // The application's report, once it has started (it may be the last of a chain of processes).
-  std::optional<Report> wait_for_app() const {
-    if (!wait_until([&] { return fs::exists(report_path()); })) return std::nullopt;
-    Report report;
-    std::istringstream lines(read_file(report_path()));
-    std::string line;
-    while (std::getline(lines, line)) {
-      const size_t equals = line.find('=');
-      report.entries.emplace(line.substr(0, equals), line.substr(equals + 1));
-    }
-    return report;
-  }
-
-  // Whether every program started from the sandbox (installers, their copies, the application)
-  // has ended; they are detached, so they are nobody's children to wait for.
-  bool wait_for_chain_to_end() const {
-    const std::string folder = sandbox_.root().parent_path().string() + "/";
-    return wait_until([&] {
-      for (const auto& entry : fs::directory_iterator("/proc")) {
-        std::error_code error;
-        const fs::path exe = fs::read_symlink(entry.path() / "exe", error);
-        if (!error && exe.string().rfind(folder, 0) == 0) return false;
-      }
-      return true;
-    });
-  }
-
-  // Standard error of the last program started and of everything it started (they share it),
-  // once the application has reported.
-  std::string chain_err() const { return read_file(sandbox_.path("stderr.txt")); }
-  std::string clipboard() const { return read_file(sandbox_.root() / "clipboard.txt"); }
-
-  PlatformSandbox sandbox_;
-  fs::path site_;
-  std::unique_ptr<SiteServer> server_;
   SiteSettings settings_;
 };
 
@@ -429,7 +286,7 @@ TEST_F(Flows, AStoreBusyForTheWholeBudgetEndsInTheFailureBox) {
   EXPECT_EQ(count(outcome.err, "SQLITE busy, retrying.\n"), 4u);
   const std::string failure = "Failed to install " + app_installer_url() + " due to error: ";
   EXPECT_EQ(clipboard().rfind(failure, 0), 0u) << clipboard();
-  EXPECT_NE(outcome.err.find(box_intro + failure), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find(error_box_intro + failure), std::string::npos) << outcome.err;
   EXPECT_FALSE(fs::exists(report_path()));
 }
 
@@ -500,7 +357,7 @@ TEST_F(Flows, AccessDeniedWithElevationRefusedEndsAsCancelled) {
   EXPECT_EQ(outcome.code(), 5) << outcome.err;
   EXPECT_NE(outcome.err.find("op.error: -2147024891"), std::string::npos) << outcome.err;
   EXPECT_NE(outcome.err.find("User cancelled the install, exiting.\n"), std::string::npos);
-  EXPECT_EQ(outcome.err.find(box_intro), std::string::npos) << "no error box";
+  EXPECT_EQ(outcome.err.find(error_box_intro), std::string::npos) << "no error box";
   EXPECT_FALSE(fs::exists(sandbox_.root() / "clipboard.txt"));
 
   // Elevation granted: the elevated copy installs and starts the application.
@@ -528,7 +385,7 @@ TEST_F(Flows, CancelDuringASlowPackageDownloadExitsWithFive) {
   EXPECT_FALSE(outcome.timed_out);
   EXPECT_EQ(outcome.code(), 5) << outcome.err;
   EXPECT_NE(outcome.err.find("User cancelled the install, exiting.\n"), std::string::npos);
-  EXPECT_EQ(outcome.err.find(box_intro), std::string::npos);
+  EXPECT_EQ(outcome.err.find(error_box_intro), std::string::npos);
   EXPECT_FALSE(fs::exists(installed("1.0.0.0")));
 }
 

@@ -23,17 +23,16 @@
 #include "installer/platform/posix/backend.h"
 #include "installer/platform/posix/command_line_rules.h"
 #include "installer/platform/posix/publisher_id.h"
-#include "tests/support/platform_sandbox.h"
-#include "tests/support/site_server.h"
+#include "tests/support/e2e_site.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using pellora::testing::PlatformSandbox;
+using pellora::testing::error_box_intro;
 using pellora::testing::ProgramOutcome;
 using pellora::testing::read_file;
-using pellora::testing::SiteServer;
+using pellora::testing::SiteTest;
 
 const std::string bin_dir = TREVALON_BIN_DIR;
 constexpr char name[] = "Trevalon.Reinstall";
@@ -44,23 +43,6 @@ constexpr char certificate[] = "Reinstall.cer";
 constexpr char old_version[] = "1.0.0.0";
 constexpr char new_version[] = "1.1.0.0";
 constexpr char no_backup[] = "The application's data could not be backed up";
-const std::string box_intro =
-    "A problem was encountered during installation. The following error message was copied to "
-    "your clipboard:\n\n";
-
-std::string full_name(const std::string& version) {
-  return pellora::platform::posix::package_full_name(name, version, "arm64", "", publisher);
-}
-std::string family_name() { return pellora::platform::posix::package_family_name(name, publisher); }
-
-bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds limit = 120s) {
-  const auto give_up = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
 
 // Every file under the three data folders: path relative to the family's folder -> content.
 using DataFiles = std::map<std::string, std::string>;
@@ -82,60 +64,18 @@ std::string differences(const DataFiles& expected, const DataFiles& actual) {
   return text;
 }
 
-class Reinstall : public ::testing::Test {
+class Reinstall : public SiteTest {
  protected:
-  void SetUp() override {
-    site_ = sandbox_.path("site");
-    fs::create_directories(site_);
-    fs::create_directories(sandbox_.root());
-    setenv("TREVALON_PLATFORM_ROOT", sandbox_.root().c_str(), 1);
-    server_ = std::make_unique<SiteServer>(bin_dir + "/site-server", site_.string());
-  }
+  Reinstall() : SiteTest({name, publisher, scheme, launch_uri, certificate}, 120s) {}
 
-  void TearDown() override {
-    EXPECT_TRUE(wait_for_chain_to_end()) << "a program of the sandbox still runs";
-    server_.reset();
-    unsetenv("TREVALON_PLATFORM_ROOT");
-  }
-
-  std::string base_url() const { return server_->url("/"); }
-  fs::path report_path() const { return sandbox_.path("app-report"); }
   fs::path data() const { return sandbox_.root() / "data" / family_name(); }
-  fs::path installed(const std::string& version) const {
-    return sandbox_.root() / "packages" / full_name(version);
-  }
-  fs::path registration(const std::string& version) const {
-    return sandbox_.root() / "registrations" / full_name(version);
-  }
-  std::string clipboard() const { return read_file(sandbox_.root() / "clipboard.txt"); }
-  std::string chain_err() const { return read_file(sandbox_.path("stderr.txt")); }
-
-  std::map<std::string, std::string> environment(
-      std::map<std::string, std::string> extra = {}) const {
-    const char* path = std::getenv("PATH");
-    extra["PATH"] = bin_dir + ":" + (path != nullptr ? path : "/usr/bin:/bin");
-    extra["TREVALON_PROBE_REPORT"] = report_path().string();
-    return extra;
-  }
-
-  void run_tool(const std::vector<std::string>& command) const {
-    const ProgramOutcome outcome = sandbox_.run(command[0], {command.begin() + 1, command.end()});
-    ASSERT_EQ(outcome.code(), 0) << command[0] << ": " << outcome.err;
-  }
 
   // pellora burned for `version` of this site, with aggressive updates: a packaged copy whose
   // escape hatch runs then starts nothing itself, so the application starts once, at the end.
   void burn_installer(const fs::path& out, const std::string& version, bool escape_hatch) const {
-    std::vector<std::string> command = {bin_dir + "/burn",     "installer",
-                                        bin_dir + "/pellora",  out.string(),
-                                        "--site-base-url",     base_url(),
-                                        "--appinstaller",      std::string(name) + ".appinstaller",
-                                        "--launch-uri",        launch_uri,
-                                        "--package-full-name", full_name(version),
-                                        "--app-exe",           "bin/app",
-                                        "--certificate",       certificate,
-                                        "--installer",         "installer.exe",
-                                        "--aggressive-updates"};
+    std::vector<std::string> command = burn_command(out, version);
+    command.insert(command.end(), {"--app-exe", "bin/app", "--certificate", certificate,
+                                   "--installer", "installer.exe", "--aggressive-updates"});
     if (escape_hatch) command.push_back("--escape-hatch");
     run_tool(command);
   }
@@ -150,46 +90,11 @@ class Reinstall : public ::testing::Test {
     fs::copy_file(bin_dir + "/standin-probe", stage / "app");
     strip(stage / "updatecheck.exe");
     strip(stage / "app");
-    std::vector<std::string> command = {bin_dir + "/make-site",
-                                        "--out",
-                                        site_.string(),
-                                        "--base-url",
-                                        base_url(),
-                                        "--name",
-                                        name,
-                                        "--publisher",
-                                        publisher,
-                                        "--version",
-                                        version,
-                                        "--executable",
-                                        "updatecheck.exe",
-                                        "--protocol",
-                                        scheme,
-                                        "--certificate",
-                                        certificate,
-                                        "--file",
-                                        (stage / "updatecheck.exe").string() + "=updatecheck.exe",
-                                        "--file",
-                                        (stage / "app").string() + "=bin/app"};
+    std::vector<std::string> command = make_site_command(version, stage / "updatecheck.exe");
+    command.insert(command.end(), {"--file", (stage / "app").string() + "=bin/app"});
     command.insert(command.end(), extra.begin(), extra.end());
     run_tool(command);
-    fs::create_directories(sandbox_.root() / "trust");
-    fs::copy_file(site_ / certificate, sandbox_.root() / "trust" / certificate,
-                  fs::copy_options::overwrite_existing);
-  }
-
-  void strip(const fs::path& program) const {
-    if (fs::exists("/usr/bin/strip")) run_tool({"/usr/bin/strip", program.string()});
-  }
-
-  void install_from_site() const {
-    pellora::platform::PackageManager* store = pellora::platform::posix::package_manager();
-    const auto operation = store->add_package_by_app_installer_file(
-        base_url() + name + ".appinstaller",
-        pellora::platform::add_option_force_target_app_shutdown,
-        store->get_default_package_volume());
-    ASSERT_EQ(operation->wait(), pellora::platform::AsyncStatus::completed)
-        << operation->get_results().error_text;
+    trust_site_certificate();
   }
 
   // What a user's application leaves behind: nested folders, binary content, an empty file and
@@ -236,32 +141,13 @@ class Reinstall : public ::testing::Test {
 
   // The application's arguments once it has reported.
   std::optional<std::vector<std::string>> wait_for_app_arguments() const {
-    if (!wait_until([&] { return fs::exists(report_path()); })) return std::nullopt;
-    std::vector<std::string> arguments;
-    std::istringstream lines(read_file(report_path()));
-    for (std::string line; std::getline(lines, line);) {
-      if (line.rfind("arg=", 0) == 0) arguments.push_back(line.substr(4));
-      if (line.rfind("installed_path=", 0) == 0) app_installed_path_ = line.substr(15);
-    }
-    return arguments;
+    const auto report = wait_for_app();
+    if (!report) return std::nullopt;
+    const std::vector<std::string> paths = report->values("installed_path");
+    if (!paths.empty()) app_installed_path_ = paths.back();
+    return report->values("arg");
   }
 
-  // Whether every program started from the sandbox has ended (they are detached).
-  bool wait_for_chain_to_end() const {
-    const std::string folder = sandbox_.root().parent_path().string() + "/";
-    return wait_until([&] {
-      for (const auto& entry : fs::directory_iterator("/proc")) {
-        std::error_code error;
-        const fs::path exe = fs::read_symlink(entry.path() / "exe", error);
-        if (!error && exe.string().rfind(folder, 0) == 0) return false;
-      }
-      return true;
-    });
-  }
-
-  PlatformSandbox sandbox_;
-  fs::path site_;
-  std::unique_ptr<SiteServer> server_;
   mutable std::string app_installed_path_;
 };
 
@@ -319,7 +205,7 @@ TEST_F(Reinstall, TheEscapeHatchReinstallsAndTheDataAndCommandLineSurvive) {
   EXPECT_TRUE(std::is_sorted(order.begin(), order.end())) << chain;
   EXPECT_EQ(chain.find("Error backing up app data"), std::string::npos) << chain;
   EXPECT_EQ(chain.find("Error restoring backup"), std::string::npos) << chain;
-  EXPECT_EQ(chain.find(box_intro), std::string::npos) << chain;
+  EXPECT_EQ(chain.find(error_box_intro), std::string::npos) << chain;
 
   EXPECT_EQ(differences(before, data_files()), "") << "every data file comes back byte for byte";
   // The copy in between held the same bytes (the removal took the package's folders away).
@@ -357,7 +243,7 @@ TEST_F(Reinstall, ABackupThatCannotBeMadeRemovesNothing) {
   ProgramOutcome outcome = sandbox_.run(reinstaller.string(), {"TREVALON_INTERNAL_UPDATE_MODE=3"},
                                         60s, environment(missing_folder));
   EXPECT_EQ(outcome.code(), 1) << outcome.err;
-  EXPECT_NE(outcome.err.find(box_intro + no_backup), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find(error_box_intro + no_backup), std::string::npos) << outcome.err;
   EXPECT_EQ(clipboard().rfind(no_backup, 0), 0u) << clipboard();
   EXPECT_NE(clipboard().find("SHFileOperationW(cp " + (data() / "NoSuchState").string()),
             std::string::npos)

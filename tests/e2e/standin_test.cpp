@@ -25,6 +25,7 @@
 #include "installer/platform/posix/backend.h"
 #include "installer/platform/posix/command_line_rules.h"
 #include "installer/platform/posix/publisher_id.h"
+#include "tests/support/e2e_site.h"
 #include "tests/support/loopback_site.h"
 
 extern char** environ;
@@ -79,35 +80,13 @@ Outcome finish(const std::shared_ptr<DeploymentOperation>& operation,
   return outcome;
 }
 
-// The report a probe wrote: key -> values in order.
-using Report = std::multimap<std::string, std::string>;
+using Report = testing::ProbeReport;
 
 std::optional<Report> wait_for_report(const std::string& path) {
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    if (fs::exists(path)) {
-      Report report;
-      std::istringstream lines(read_file(path));
-      std::string line;
-      while (std::getline(lines, line)) {
-        const size_t equals = line.find('=');
-        report.emplace(line.substr(0, equals), line.substr(equals + 1));
-      }
-      return report;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  if (!testing::wait_until([&] { return fs::exists(path); }, std::chrono::seconds(10))) {
+    return std::nullopt;
   }
-  return std::nullopt;
-}
-
-std::string value(const Report& report, const std::string& key) {
-  const auto it = report.find(key);
-  return it == report.end() ? "<missing>" : it->second;
-}
-
-std::vector<std::string> values(const Report& report, const std::string& key) {
-  std::vector<std::string> found;
-  for (auto [it, end] = report.equal_range(key); it != end; ++it) found.push_back(it->second);
-  return found;
+  return Report::parse(read_file(path));
 }
 
 class StandinTest : public ::testing::Test {
@@ -256,32 +235,32 @@ TEST_F(StandinTest, InstallsInRangeChunksAndTheProgramRunsWithThePackagesIdentit
   // Started from the package folder: the package's identity.
   auto report = launch("open", folder + "/bin/probe", "one \"two three\"");
   ASSERT_TRUE(report);
-  EXPECT_EQ(value(*report, "identity"), "122");
-  EXPECT_EQ(value(*report, "family"), family());
-  EXPECT_EQ(value(*report, "installed_path"), folder);
-  EXPECT_EQ(value(*report, "local_folder"), root_ + "/data/" + family() + "/LocalState");
-  EXPECT_EQ(values(*report, "arg"), (std::vector<std::string>{"one", "two three"}));
-  EXPECT_EQ(value(*report, "elevated"), "");
+  EXPECT_EQ(report->value("identity"), "122");
+  EXPECT_EQ(report->value("family"), family());
+  EXPECT_EQ(report->value("installed_path"), folder);
+  EXPECT_EQ(report->value("local_folder"), root_ + "/data/" + family() + "/LocalState");
+  EXPECT_EQ(report->values("arg"), (std::vector<std::string>{"one", "two three"}));
+  EXPECT_EQ(report->value("elevated"), "");
 
   // A copy in the temporary folder has none.
   const std::string copy = work_ + "/probe-copy";
   fs::copy_file(folder + "/bin/probe", copy);
   report = launch("open", copy, "");
   ASSERT_TRUE(report);
-  EXPECT_EQ(value(*report, "identity"), "15700");
-  EXPECT_EQ(value(*report, "error"), "The process has no package identity.");
-  EXPECT_TRUE(values(*report, "arg").empty());
+  EXPECT_EQ(report->value("identity"), "15700");
+  EXPECT_EQ(report->value("error"), "The process has no package identity.");
+  EXPECT_TRUE(report->values("arg").empty());
 
   // The launch URI starts the package's entry executable with the parameters only.
   report = launch("open", std::string(scheme) + ":", "TREVALON_INTERNAL_UPDATE_MODE=2 a");
   ASSERT_TRUE(report);
-  EXPECT_EQ(value(*report, "identity"), "122");
-  EXPECT_EQ(value(*report, "command_line"), "TREVALON_INTERNAL_UPDATE_MODE=2 a");
+  EXPECT_EQ(report->value("identity"), "122");
+  EXPECT_EQ(report->value("command_line"), "TREVALON_INTERNAL_UPDATE_MODE=2 a");
 
   // "runas" marks the started process as elevated.
   report = launch("runas", folder + "/bin/probe", "");
   ASSERT_TRUE(report);
-  EXPECT_EQ(value(*report, "elevated"), "1");
+  EXPECT_EQ(report->value("elevated"), "1");
 }
 
 TEST_F(StandinTest, ParametersSurviveTheSplitAndTheProgramsJoin) {
@@ -294,8 +273,8 @@ TEST_F(StandinTest, ParametersSurviveTheSplitAndTheProgramsJoin) {
     const std::string parameters = join_command_line(arguments);
     const auto report = launch("open", bin_dir + "/standin-probe", parameters);
     ASSERT_TRUE(report) << parameters;
-    EXPECT_EQ(values(*report, "arg"), arguments) << parameters;
-    EXPECT_EQ(value(*report, "command_line"), parameters);
+    EXPECT_EQ(report->values("arg"), arguments) << parameters;
+    EXPECT_EQ(report->value("command_line"), parameters);
   }
 }
 
