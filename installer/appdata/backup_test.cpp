@@ -13,6 +13,7 @@
 #include "installer/core/state.h"
 #include "installer/platform/posix/backend.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/scratch_folder.h"
 
 namespace pellora {
 namespace {
@@ -22,32 +23,22 @@ namespace fs = std::filesystem;
 class AppDataTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "appdata-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::create_directories(root_ / "tmp");
+    fs::create_directories(path("tmp"));
     platform_.services().files = platform::posix::files();
     platform_.package.has_identity = true;
     platform_.package.local_folder_value = path("package/LocalState");
     platform_.package.roaming_folder_value = path("package/RoamingState");
     platform_.package.local_cache_folder_value = path("package/LocalCache");
   }
-  void TearDown() override { fs::remove_all(root_); }
 
-  std::string path(const std::string& relative) const { return (root_ / relative).string(); }
+  std::string path(const std::string& relative) const { return scratch_.path(relative); }
   std::string temp_folder() const { return path("tmp/"); }
   std::string backup_folder() const { return path("tmp/appdata.backup"); }
 
   void write(const std::string& relative, const std::string& content) const {
-    fs::create_directories(fs::path(path(relative)).parent_path());
-    std::ofstream(path(relative), std::ios::binary) << content;
+    scratch_.write(relative, content);
   }
-  std::string read(const std::string& relative) const {
-    std::ifstream in(path(relative), std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-  }
+  std::string read(const std::string& relative) const { return scratch_.read(relative); }
   bool exists(const std::string& relative) const { return fs::exists(path(relative)); }
 
   // The application's data as the packaged instance published it.
@@ -62,8 +53,8 @@ class AppDataTest : public ::testing::Test {
     platform_.system.environment[original_command_line_variable] = command_line;
   }
 
+  testing::ScratchFolder scratch_;
   testing::ScopedFakePlatform platform_;
-  fs::path root_;
 };
 
 TEST_F(AppDataTest, ExportPublishesThePackageFoldersAndTheForwardedArguments) {

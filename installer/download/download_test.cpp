@@ -65,7 +65,7 @@ class DownloadToFolder : public ::testing::Test {
   testing::FakeHttp http;
   testing::DiskFiles files;
   RecordingSurface surface;
-  testing::ScopedTempFolder folder;
+  testing::ScratchFolder folder;
   const std::string url = "http://site.example/installer.exe";
 };
 

@@ -115,8 +115,8 @@ class DownloadE2E : public ::testing::Test {
   testing::ScopedFakePlatform fake;
   testing::DiskFiles files;
   RecordingSurface surface;
-  testing::ScopedTempFolder site;
-  testing::ScopedTempFolder target;
+  testing::ScratchFolder site;
+  testing::ScratchFolder target;
   const std::string body = pattern(300000, 'a');
   testing::SiteServer server{TREVALON_BIN_DIR "/site-server", site.path()};
 };

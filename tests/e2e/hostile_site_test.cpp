@@ -311,7 +311,7 @@ class HostileSite : public ::testing::Test {
     EXPECT_FALSE(fs::exists(root + "/staging"));
   }
 
-  testing::ScopedTempFolder work_;
+  testing::ScratchFolder work_;
   const std::string site_ = work_.path() + "/site";
   const std::string rescue_body_ = pattern(48 * 1024, 'r');
   const std::string installer_body_ = pattern(64 * 1024, 'i');

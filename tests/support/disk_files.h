@@ -9,6 +9,7 @@
 
 #include "installer/platform/error.h"
 #include "installer/platform/files.h"
+#include "tests/support/scratch_folder.h"
 
 namespace pellora::testing {
 
@@ -43,27 +44,6 @@ class DiskFiles final : public platform::Files {
 
  private:
   static std::logic_error unused() { return std::logic_error("DiskFiles: not served"); }
-};
-
-// A fresh folder under the system's temporary folder, removed with its content afterwards.
-class ScopedTempFolder {
- public:
-  ScopedTempFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "trevalon-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~ScopedTempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScopedTempFolder(const ScopedTempFolder&) = delete;
-  ScopedTempFolder& operator=(const ScopedTempFolder&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
 };
 
 }  // namespace pellora::testing

@@ -12,6 +12,7 @@
 #include "installer/platform/error.h"
 #include "installer/platform/last_error.h"
 #include "installer/platform/posix/backend.h"
+#include "tests/support/scratch_folder.h"
 
 namespace pellora::platform {
 namespace {
@@ -20,37 +21,18 @@ namespace fs = std::filesystem;
 
 class FilesContract : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "files-contract-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(root_, ignored);
-  }
-
-  std::string path(const std::string& relative) const { return (root_ / relative).string(); }
-
+  std::string path(const std::string& relative) const { return scratch_.path(relative); }
   void write(const std::string& relative, const std::string& content) const {
-    fs::create_directories(fs::path(path(relative)).parent_path());
-    std::ofstream(path(relative), std::ios::binary) << content;
+    scratch_.write(relative, content);
   }
-
-  std::string read(const std::string& relative) const {
-    std::ifstream in(path(relative), std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-  }
+  std::string read(const std::string& relative) const { return scratch_.read(relative); }
 
   bool exists(const std::string& relative) const {
     return fs::exists(fs::symlink_status(path(relative)));
   }
 
+  pellora::testing::ScratchFolder scratch_;
   Files& files_ = *posix::files();
-  fs::path root_;
 };
 
 TEST_F(FilesContract, CopyOfAFolderToANewDestinationBecomesThatDestination) {
@@ -188,7 +170,7 @@ TEST_F(FilesContract, CopyFileReplacesTheTargetWithTheSourcesMode) {
 
   EXPECT_EQ(read("copy"), "new program");
   EXPECT_EQ(fs::status(path("copy")).permissions(), fs::perms(0755));
-  EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.path()), fs::directory_iterator()), 2);
 }
 
 TEST_F(FilesContract, CopyFileFailuresSetTheLastError) {
@@ -205,7 +187,7 @@ TEST_F(FilesContract, CopyFileFailuresSetTheLastError) {
 }
 
 TEST_F(FilesContract, TextIsWrittenWithoutAndReadWithoutAByteOrderMark) {
-  const std::string file = files_.create_file_replace_existing(root_.string(), "text.txt");
+  const std::string file = files_.create_file_replace_existing(scratch_.path(), "text.txt");
   EXPECT_EQ(file, path("text.txt"));
   files_.write_text(file, "caf\xC3\xA9 --flag");
   EXPECT_EQ(read("text.txt"), "caf\xC3\xA9 --flag");
@@ -244,7 +226,7 @@ TEST_F(FilesContract, StorageCallsRaiseWindowsErrors) {
   EXPECT_EQ(storage_error_of([&] { files_.create_file_replace_existing(path("missing"), "a"); }),
             0x80070002u);
   EXPECT_EQ(storage_error_of([&] { files_.write_text(path("missing/a.txt"), "a"); }), 0x80070003u);
-  EXPECT_EQ(storage_error_of([&] { files_.ensure_folder_exists(root_.string()); }), 0u);
+  EXPECT_EQ(storage_error_of([&] { files_.ensure_folder_exists(scratch_.path()); }), 0u);
 }
 
 }  // namespace
