@@ -11,7 +11,7 @@
 #include "installer/core/temp_directory.h"
 #include "installer/platform/last_error.h"
 #include "installer/settings/burned_in_settings.h"
-#include "tests/support/fake_files_deploy.h"
+#include "tests/support/fake_files.h"
 #include "tests/support/fake_platform.h"
 
 namespace pellora {
@@ -28,7 +28,7 @@ class AppLaunch : public ::testing::Test {
     burned_in_settings.launch_uri = "trevalon-app:";
   }
   testing::ScopedFakePlatform fake;
-  testing::InMemoryFiles files;
+  testing::FakeFiles files;
 };
 
 TEST_F(AppLaunch, LaunchAppPassesOnlyTheForwardedArguments) {

@@ -9,7 +9,7 @@
 #include "installer/core/temp_directory.h"
 #include "installer/platform/error.h"
 #include "installer/platform/last_error.h"
-#include "tests/support/fake_files_deploy.h"
+#include "tests/support/fake_files.h"
 #include "tests/support/fake_platform.h"
 
 namespace pellora {
@@ -26,7 +26,7 @@ class LaunchProcess : public ::testing::Test {
 
   // The program's temporary folder, or nothing while that unit is still a placeholder here.
   testing::ScopedFakePlatform fake;
-  testing::InMemoryFiles files;
+  testing::FakeFiles files;
 };
 
 TEST_F(LaunchProcess, StartsThroughTheShellAndPauses) {

@@ -19,7 +19,7 @@ TEST(TempDirectory, NamedAfterThePackageAndCreatedOnlyOnce) {
   FakeFiles files;
   fake.services().files = &files;
   fake.system.temp_path_value = "/home/u/tmp/";
-  files.existing_directories.insert("/home/u/tmp");
+  files.directories.insert("/home/u/tmp");
 
   EXPECT_EQ(temp_directory(), "/home/u/tmp/App_1.0.0.0_arm64__abc/");
   EXPECT_EQ(temp_directory(), "/home/u/tmp/App_1.0.0.0_arm64__abc/");

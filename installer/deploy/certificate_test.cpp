@@ -8,7 +8,7 @@
 #include "installer/platform/error.h"
 #include "installer/platform/last_error.h"
 #include "installer/settings/burned_in_settings.h"
-#include "tests/support/fake_files_deploy.h"
+#include "tests/support/fake_files.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
 
@@ -36,7 +36,7 @@ class InstallCertificate : public ::testing::Test {
 
   testing::ScopedFakePlatform fake;
   testing::FakeHttp http;
-  testing::InMemoryFiles files;
+  testing::FakeFiles files;
   std::string certificate_uri;
 };
 

@@ -12,7 +12,7 @@
 #include "installer/platform/last_error.h"
 #include "installer/settings/burned_in_settings.h"
 #include "tests/support/fake_deployment.h"
-#include "tests/support/fake_files_deploy.h"
+#include "tests/support/fake_files.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
 
@@ -109,7 +109,7 @@ class DoInstall : public ::testing::Test {
   SleepHookSystem hooked_system;
   testing::FakePackageManager packages;
   testing::FakeHttp http;
-  testing::InMemoryFiles files;
+  testing::FakeFiles files;
 };
 
 const std::vector<std::string> all_five_attempts = {

@@ -2,22 +2,18 @@
 
 #include "installer/platform/error.h"
 #include "installer/platform/last_error.h"
-#include "installer/platform/services.h"
 
 namespace pellora::testing {
 namespace {
 
-std::string strip_trailing_separator(std::string path) {
-  const std::string separator = platform::path_separator;
-  while (path.size() > separator.size() && path.ends_with(separator)) {
-    path.resize(path.size() - separator.size());
-  }
-  return path;
+std::string joined(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && folder.back() == '/') return folder + name;
+  return folder + "/" + name;
 }
 
-platform::PlatformError not_found(const std::string& path) {
-  return platform::PlatformError(platform::hresult::file_not_found,
-                                 "The system cannot find the file specified: " + path);
+std::string without_trailing_separator(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
 }
 
 }  // namespace
@@ -25,8 +21,8 @@ platform::PlatformError not_found(const std::string& path) {
 bool FakeFiles::create_directory(const std::string& path) {
   std::lock_guard lock(mutex_);
   create_calls_.push_back(path);
-  const std::string folder = strip_trailing_separator(path);
-  if (existing_directories.count(folder) != 0) {
+  const std::string folder = without_trailing_separator(path);
+  if (directories.count(folder) != 0) {
     platform::set_last_error(platform::win32::already_exists);
     return false;
   }
@@ -34,7 +30,7 @@ bool FakeFiles::create_directory(const std::string& path) {
     platform::set_last_error(*create_directory_error);
     return false;
   }
-  existing_directories.insert(folder);
+  directories.insert(folder);
   created_.push_back(folder);
   return true;
 }
@@ -42,11 +38,12 @@ bool FakeFiles::create_directory(const std::string& path) {
 bool FakeFiles::copy_file(const std::string& source, const std::string& target,
                           bool fail_if_exists) {
   std::lock_guard lock(mutex_);
-  if (copy_file_error) {
-    platform::set_last_error(*copy_file_error);
+  copies.push_back({source, target, fail_if_exists});
+  if (copy_failure_error) {
+    platform::set_last_error(*copy_failure_error);
     return false;
   }
-  const auto found = files.find(source);
+  auto found = files.find(source);
   if (found == files.end()) {
     platform::set_last_error(platform::win32::file_not_found);
     return false;
@@ -72,36 +69,67 @@ platform::ShellFileOperationResult FakeFiles::shell_delete(const std::string& pa
   return shell_result;
 }
 
+void FakeFiles::fail_storage_if_asked() const {
+  if (storage_failure_hresult) {
+    throw platform::PlatformError(*storage_failure_hresult, "Access is denied.\r\n");
+  }
+}
+
 std::string FakeFiles::create_file_replace_existing(const std::string& folder,
                                                     const std::string& name) {
   std::lock_guard lock(mutex_);
-  const std::string stripped = strip_trailing_separator(folder);
-  if (existing_directories.count(stripped) == 0) throw not_found(folder);
-  const std::string path = stripped + platform::path_separator + name;
+  fail_storage_if_asked();
+  const std::string path = joined(folder, name);
   files[path].clear();
+  created_files.push_back(path);
   return path;
 }
 
 void FakeFiles::write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::lock_guard lock(mutex_);
+  fail_storage_if_asked();
   files[path] = std::string(bytes.begin(), bytes.end());
 }
 
 void FakeFiles::write_text(const std::string& path, const std::string& text) {
   std::lock_guard lock(mutex_);
+  fail_storage_if_asked();
   files[path] = text;
 }
 
 std::string FakeFiles::read_text(const std::string& path) {
   std::lock_guard lock(mutex_);
-  const auto found = files.find(path);
-  if (found == files.end()) throw not_found(path);
+  fail_storage_if_asked();
+  auto found = files.find(path);
+  if (found == files.end()) {
+    throw platform::PlatformError(platform::hresult::file_not_found,
+                                  "The system cannot find the file specified.\r\n");
+  }
   return found->second;
 }
 
 void FakeFiles::ensure_folder_exists(const std::string& path) {
   std::lock_guard lock(mutex_);
-  if (existing_directories.count(strip_trailing_separator(path)) == 0) throw not_found(path);
+  fail_storage_if_asked();
+  const std::string folder = without_trailing_separator(path);
+  if (directories.count(folder) != 0) return;
+  for (const auto& [file, content] : files) {
+    if (file.rfind(folder + "/", 0) == 0) return;
+  }
+  throw platform::PlatformError(platform::hresult::file_not_found,
+                                "The system cannot find the file specified.\r\n");
+}
+
+void FakeFiles::put(const std::string& path, const std::string& content) {
+  std::lock_guard lock(mutex_);
+  files[path] = content;
+}
+
+std::optional<std::string> FakeFiles::content(const std::string& path) const {
+  std::lock_guard lock(mutex_);
+  auto found = files.find(path);
+  if (found == files.end()) return std::nullopt;
+  return found->second;
 }
 
 std::vector<std::string> FakeFiles::create_directory_calls() const {
@@ -112,13 +140,6 @@ std::vector<std::string> FakeFiles::create_directory_calls() const {
 std::vector<std::string> FakeFiles::created_directories() const {
   std::lock_guard lock(mutex_);
   return created_;
-}
-
-std::optional<std::string> FakeFiles::file(const std::string& path) const {
-  std::lock_guard lock(mutex_);
-  const auto found = files.find(path);
-  if (found == files.end()) return std::nullopt;
-  return found->second;
 }
 
 }  // namespace pellora::testing

@@ -1,7 +1,8 @@
 #pragma once
-// An in-memory Files service. It records the folders the core asks to create and answers as
-// CreateDirectoryW does (ERROR_ALREADY_EXISTS for a folder that exists); files are kept as
-// bytes by path. Install it with `fake.services().files = &files;`.
+// File services kept in memory, with failures on request. Paths are plain strings; a folder
+// exists when it was created (or set up by the test) or when a file lies in it. create_directory
+// answers as CreateDirectoryW does (ERROR_ALREADY_EXISTS for a folder that exists). Install it
+// with `fake.services().files = &files;`.
 
 #include <cstdint>
 #include <map>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "installer/platform/files.h"
@@ -17,6 +19,12 @@ namespace pellora::testing {
 
 class FakeFiles final : public platform::Files {
  public:
+  struct CopyCall {
+    std::string source;
+    std::string target;
+    bool fail_if_exists;
+  };
+
   bool create_directory(const std::string& path) override;
   bool copy_file(const std::string& source, const std::string& target,
                  bool fail_if_exists) override;
@@ -30,24 +38,30 @@ class FakeFiles final : public platform::Files {
   std::string read_text(const std::string& path) override;
   void ensure_folder_exists(const std::string& path) override;
 
+  void put(const std::string& path, const std::string& content);
+  std::optional<std::string> content(const std::string& path) const;
   // Every create_directory call, in order, whatever its outcome.
   std::vector<std::string> create_directory_calls() const;
   // The folders created by create_directory (not those set up by the test).
   std::vector<std::string> created_directories() const;
-  std::optional<std::string> file(const std::string& path) const;
 
-  // Set up by the test.
-  std::set<std::string> existing_directories;
+  // Set up by the test, and what the calls left.
   std::map<std::string, std::string> files;
-  // When set, create_directory of a new folder fails with this Win32 error.
-  std::optional<uint32_t> create_directory_error;
-  // When set, copy_file fails with this Win32 error.
-  std::optional<uint32_t> copy_file_error;
-  platform::ShellFileOperationResult shell_result;
+  std::set<std::string> directories;
+  std::vector<CopyCall> copies;
+  std::vector<std::string> created_files;
   std::vector<std::pair<std::string, std::string>> shell_copies;  // source, destination
   std::vector<std::string> shell_deletes;
 
+  // Failures on request: the Win32 calls fail with this last error, the storage calls raise
+  // PlatformError with this HRESULT.
+  std::optional<uint32_t> create_directory_error;  // for a folder that does not exist yet
+  std::optional<uint32_t> copy_failure_error;
+  std::optional<uint32_t> storage_failure_hresult;
+  platform::ShellFileOperationResult shell_result;
+
  private:
+  void fail_storage_if_asked() const;
   mutable std::mutex mutex_;
   std::vector<std::string> create_calls_;
   std::vector<std::string> created_;
