@@ -14,34 +14,12 @@
 #include "installer/platform/error.h"
 #include "installer/platform/posix/backend.h"
 #include "installer/platform/posix/curl_library.h"
+#include "installer/platform/posix/http_timeouts.h"
 
 namespace pellora::platform::posix {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Windows' defaults; tests shorten them through the environment so no test waits a minute.
-struct Timeouts {
-  long connect_ms = 30000;
-  long stall_ms = 60000;
-};
-
-long milliseconds_from_environment(const char* name, long fallback) {
-  const char* text = std::getenv(name);
-  if (text == nullptr || *text == '\0') return fallback;
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  return (*end == '\0' && value > 0) ? value : fallback;
-}
-
-Timeouts current_timeouts() {
-  Timeouts timeouts;
-  timeouts.connect_ms =
-      milliseconds_from_environment("TREVALON_HTTP_CONNECT_TIMEOUT_MS", timeouts.connect_ms);
-  timeouts.stall_ms =
-      milliseconds_from_environment("TREVALON_HTTP_STALL_TIMEOUT_MS", timeouts.stall_ms);
-  return timeouts;
-}
 
 // The texts Windows' HTTP stack puts in front of the status code.
 std::string reason_phrase(uint32_t status) {
@@ -172,7 +150,7 @@ bool starts_with_no_case(std::string_view text, std::string_view prefix) {
 
 class CurlResponse final : public HttpResponse {
  public:
-  explicit CurlResponse(const std::string& uri) : timeouts_(current_timeouts()) {
+  explicit CurlResponse(const std::string& uri) : timeouts_(http_timeouts()) {
     easy_ = curl_library().easy_init();
     multi_ = curl_library().multi_init();
     if (easy_ == nullptr || multi_ == nullptr) {
@@ -360,7 +338,7 @@ class CurlResponse final : public HttpResponse {
     request_headers_ = nullptr;
   }
 
-  Timeouts timeouts_;
+  HttpTimeouts timeouts_;
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
   std::mutex multi_mutex_;  // keeps a cancel's wakeup away from the cleanup

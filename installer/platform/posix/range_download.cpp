@@ -9,6 +9,7 @@
 
 #include "installer/platform/error.h"
 #include "installer/platform/posix/curl_library.h"
+#include "installer/platform/posix/http_timeouts.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -23,27 +24,12 @@ struct EasyDeleter {
 };
 using EasyPointer = std::unique_ptr<CURL, EasyDeleter>;
 
-// The same time-outs as the HTTP client's, and the same variables to shorten them in tests.
-long milliseconds_from_environment(const char* name, long fallback) {
-  const char* text = std::getenv(name);
-  if (text == nullptr || *text == '\0') return fallback;
-  char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  return (*end == '\0' && value > 0) ? value : fallback;
-}
-long connect_timeout_ms() {
-  return milliseconds_from_environment("TREVALON_HTTP_CONNECT_TIMEOUT_MS", 30000);
-}
-long stall_timeout_ms() {
-  return milliseconds_from_environment("TREVALON_HTTP_STALL_TIMEOUT_MS", 60000);
-}
-
 void common_options(CURL* easy, const std::string& url) {
   curl_library().easy_setopt(easy, CURLOPT_URL, url.c_str());
   curl_library().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_library().easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
   curl_library().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_library().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connect_timeout_ms());
+  curl_library().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, http_timeouts().connect_ms);
   curl_library().easy_setopt(easy, CURLOPT_USERAGENT, "trevalon-platform-deployment/1.0");
 }
 
@@ -208,7 +194,7 @@ int RangeDownloader::perform(void* easy_handle) {
   // A server that goes silent (after the connection stands; before, the connect time-out is in
   // charge) fails the transfer once nothing has come for the stall time-out. curl's own
   // low-speed limit only counts whole seconds, too coarse for the shortened test time-outs.
-  const auto stall_limit = std::chrono::milliseconds(stall_timeout_ms());
+  const auto stall_limit = std::chrono::milliseconds(http_timeouts().stall_ms);
   auto last_activity = std::chrono::steady_clock::now();
   curl_off_t last_received = 0;
   while (!done) {
