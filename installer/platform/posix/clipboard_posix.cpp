@@ -10,6 +10,7 @@
 #include "installer/platform/error.h"
 #include "installer/platform/posix/backend.h"
 #include "installer/platform/posix/win32_errors.h"
+#include "installer/platform/posix/write_all.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -54,19 +55,11 @@ class FileClipboard final : public Clipboard {
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) fail("Cannot write the clipboard", path, errno);
-    const char* data = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-      const ssize_t written = ::write(fd, data, left);
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        fail("Cannot write the clipboard", path, error);
-      }
-      data += written;
-      left -= static_cast<size_t>(written);
+    if (!write_all(fd, text)) {
+      const int error = errno;
+      ::close(fd);
+      ::unlink(temporary.c_str());
+      fail("Cannot write the clipboard", path, error);
     }
     ::fchmod(fd, 0644);
     int error = ::fsync(fd) == 0 ? 0 : errno;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "installer/platform/posix/backend.h"
+#include "installer/platform/posix/write_all.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -19,17 +20,7 @@ class StderrDebugOutput final : public DebugOutput {
     std::string record = on_terminal_ ? "\r\x1b[K" : "";
     record += text;
     if (record.empty() || record.back() != '\n') record += '\n';
-    const char* data = record.data();
-    size_t left = record.size();
-    while (left > 0) {
-      const ssize_t written = ::write(STDERR_FILENO, data, left);
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        return;
-      }
-      data += written;
-      left -= static_cast<size_t>(written);
-    }
+    write_all(STDERR_FILENO, record);
   }
 
  private:

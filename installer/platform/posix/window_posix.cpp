@@ -13,6 +13,7 @@
 
 #include "installer/platform/posix/backend.h"
 #include "installer/platform/posix/terminal_view.h"
+#include "installer/platform/posix/write_all.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -31,20 +32,6 @@ sigset_t window_signals() {
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGHUP);
   return signals;
-}
-
-void write_all(int fd, const std::string& text) {
-  const char* data = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    data += written;
-    left -= static_cast<size_t>(written);
-  }
 }
 
 // Shortens UTF-8 text to at most `limit` characters without splitting one.
