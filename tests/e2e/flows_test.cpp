@@ -25,7 +25,6 @@
 #include <vector>
 
 #include "installer/platform/deployment.h"
-#include "installer/platform/posix/backend.h"
 #include "installer/platform/posix/publisher_id.h"
 #include "tests/support/e2e_site.h"
 
@@ -111,24 +110,6 @@ class Flows : public SiteTest {
   }
 
   SiteSettings settings_;
-};
-
-// Holds the store's lock as another deployment would.
-class StoreLock {
- public:
-  explicit StoreLock(const fs::path& root) {
-    fd_ = ::open((root / "store.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) release();
-  }
-  ~StoreLock() { release(); }
-  bool held() const { return fd_ >= 0; }
-  void release() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
 };
 
 TEST_F(Flows, FirstInstallTrustsTheCertificateOnceAndForwardsTheArguments) {
@@ -270,59 +251,6 @@ TEST_F(Flows, ALowerVersionOnTheSiteIsIgnored) {
   EXPECT_FALSE(fs::exists(installed("1.0.0.0")));
 }
 
-TEST_F(Flows, AStoreBusyForTheWholeBudgetEndsInTheFailureBox) {
-  publish("1.0.0.0");
-  trust_site_certificate();
-  StoreLock lock(sandbox_.root());
-  ASSERT_TRUE(lock.held());
-  const ProgramOutcome outcome =
-      sandbox_.run(downloaded_installer().string(), {}, 60s, environment());
-  EXPECT_EQ(outcome.code(), 1) << outcome.err;
-  for (const char* line :
-       {"5 attempts remaining.\n", "4 attempts remaining.\n", "3 attempts remaining.\n",
-        "2 attempts remaining.\n", "1 attempts remaining.\n"}) {
-    EXPECT_EQ(count(outcome.err, line), 1u) << line;
-  }
-  EXPECT_EQ(count(outcome.err, "SQLITE busy, retrying.\n"), 4u);
-  const std::string failure = "Failed to install " + app_installer_url() + " due to error: ";
-  EXPECT_EQ(clipboard().rfind(failure, 0), 0u) << clipboard();
-  EXPECT_NE(outcome.err.find(error_box_intro + failure), std::string::npos) << outcome.err;
-  EXPECT_FALSE(fs::exists(report_path()));
-}
-
-TEST_F(Flows, AStoreBusyForTwoAttemptsThenInstalls) {
-  publish("1.0.0.0");
-  trust_site_certificate();
-  auto lock = std::make_unique<StoreLock>(sandbox_.root());
-  ASSERT_TRUE(lock->held());
-  RunningProgram installer = sandbox_.start(downloaded_installer().string(), {}, environment());
-  // Let go during the second busy pause, so the third attempt finds the store free.
-  const bool saw_two =
-      wait_until([&] { return count(installer.err_so_far(), "SQLITE busy, retrying.\n") >= 2; });
-  lock.reset();
-  const ProgramOutcome outcome = installer.wait(60s);
-  ASSERT_TRUE(saw_two) << outcome.err;
-  ASSERT_EQ(outcome.code(), 0) << outcome.err;
-  EXPECT_EQ(count(outcome.err, "SQLITE busy, retrying.\n"), 2u) << outcome.err;
-  EXPECT_NE(outcome.err.find("3 attempts remaining.\n"), std::string::npos);
-  EXPECT_EQ(outcome.err.find("2 attempts remaining.\n"), std::string::npos);
-  ASSERT_TRUE(wait_for_app()) << chain_err();
-}
-
-TEST_F(Flows, AnUntrustedPackageWithoutACertificateEndsInTheFailureBox) {
-  settings_.with_certificate = false;
-  publish("1.0.0.0");
-  const ProgramOutcome outcome =
-      sandbox_.run(downloaded_installer().string(), {}, 60s, environment());
-  EXPECT_EQ(outcome.code(), 1) << outcome.err;
-  EXPECT_EQ(outcome.err.find("Downloading certificate"), std::string::npos) << outcome.err;
-  EXPECT_EQ(count(outcome.err, "attempts remaining."), 1u);
-  const std::string failure =
-      "Failed to install " + app_installer_url() + " due to error: error 0x800B0109";
-  EXPECT_EQ(clipboard().rfind(failure, 0), 0u) << clipboard();
-  EXPECT_FALSE(fs::exists(sandbox_.root() / "packages" / full_name("1.0.0.0")));
-}
-
 TEST_F(Flows, APackageThatIsNeverTrustedImportsFourTimesThenFails) {
   publish("1.0.0.0");
   // The site's certificate names another subject than the package's Publisher.
@@ -341,34 +269,6 @@ TEST_F(Flows, APackageThatIsNeverTrustedImportsFourTimesThenFails) {
                 "Failed to install " + app_installer_url() + " due to error: error 0x800B0109", 0),
             0u)
       << clipboard();
-}
-
-TEST_F(Flows, AccessDeniedWithElevationRefusedEndsAsCancelled) {
-  if (!pellora::platform::posix::system()->current_user_is_admin()) {
-    GTEST_SKIP() << "the elevated restart is offered to administrators only";
-  }
-  publish("1.0.0.0");
-  trust_site_certificate();
-  fs::create_directories(sandbox_.root() / "policy");
-  std::ofstream(sandbox_.root() / "policy" / "require-admin").put('\n');
-  const ProgramOutcome outcome =
-      sandbox_.run(downloaded_installer().string(), {"arg"}, 20s,
-                   environment({{"TREVALON_PLATFORM_ELEVATION", "refuse"}}));
-  EXPECT_EQ(outcome.code(), 5) << outcome.err;
-  EXPECT_NE(outcome.err.find("op.error: -2147024891"), std::string::npos) << outcome.err;
-  EXPECT_NE(outcome.err.find("User cancelled the install, exiting.\n"), std::string::npos);
-  EXPECT_EQ(outcome.err.find(error_box_intro), std::string::npos) << "no error box";
-  EXPECT_FALSE(fs::exists(sandbox_.root() / "clipboard.txt"));
-
-  // Elevation granted: the elevated copy installs and starts the application.
-  ASSERT_TRUE(wait_for_chain_to_end());
-  const ProgramOutcome elevated =
-      sandbox_.run(downloaded_installer().string(), {"arg"}, 60s, environment());
-  EXPECT_EQ(elevated.code(), 0) << elevated.err;
-  const auto app = wait_for_app();
-  ASSERT_TRUE(app) << chain_err();
-  EXPECT_EQ(app->values("arg"), std::vector<std::string>{"arg"});
-  EXPECT_EQ(app->value("elevated"), "1") << "started by the elevated instance";
 }
 
 TEST_F(Flows, CancelDuringASlowPackageDownloadExitsWithFive) {
