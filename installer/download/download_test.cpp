@@ -4,22 +4,17 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "installer/core/progress_window.h"
 #include "tests/support/disk_files.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/platform_sandbox.h"
 
 namespace pellora {
 namespace {
 
-std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+using testing::read_file;
 
 // Records every view the window renders, so a test can see each bar position.
 class RecordingSurface final : public platform::WindowSurface {
