@@ -57,18 +57,6 @@ class AppDataTest : public ::testing::Test {
   testing::ScopedFakePlatform platform_;
 };
 
-TEST_F(AppDataTest, ExportPublishesThePackageFoldersAndTheForwardedArguments) {
-  forwarded_args = "--open \"a b.txt\"";
-
-  export_appdata_locations();
-
-  auto& environment = platform_.system.environment;
-  EXPECT_EQ(environment[appdata_local_variable], path("package/LocalState"));
-  EXPECT_EQ(environment[appdata_roaming_variable], path("package/RoamingState"));
-  EXPECT_EQ(environment[appdata_local_cache_variable], path("package/LocalCache"));
-  EXPECT_EQ(environment[original_command_line_variable], "--open \"a b.txt\"");
-}
-
 TEST_F(AppDataTest, BackupCopiesEveryFolderAndTheCommandLine) {
   publish_data_folders("--open \"my file.txt\"");
 
@@ -203,19 +191,6 @@ TEST_F(AppDataTest, AMissingCommandLineFileKeepsTheFoldersRestored) {
   EXPECT_EQ(platform_.debug.lines().back(),
             "Error restoring backup: The system cannot find the file specified.. Will continue "
             "without restoring.\n");
-}
-
-TEST_F(AppDataTest, BackupThenRestoreGivesTheSameData) {
-  publish_data_folders("--open \"caf\xC3\xA9.txt\"");
-  const std::string backup = backup_appdata_under(temp_folder());
-  ASSERT_FALSE(backup.empty());
-
-  restore_appdata(backup);
-
-  EXPECT_EQ(read("package/LocalState/projects/one/file.txt"), "one");
-  EXPECT_EQ(read("package/RoamingState/profile.ini"), "name=x");
-  EXPECT_EQ(read("package/LocalCache/thumbs.db"), "thumbs");
-  EXPECT_EQ(forwarded_args, "--open \"caf\xC3\xA9.txt\"");
 }
 
 }  // namespace

@@ -46,17 +46,6 @@ class MainFlow : public ::testing::Test {
   testing::FakeHttp http;
 };
 
-TEST_F(MainFlow, StartAppStartsTheApplicationWithoutTheWindow) {
-  fake.package.has_identity = true;
-  EXPECT_EQ(run('2', "a \"b c\""), 0);
-  EXPECT_TRUE(fake.debug.contains("Already checked for update, just start the app.\n"));
-  ASSERT_EQ(fake.shell.calls.size(), 1u);
-  EXPECT_EQ(fake.shell.calls[0].verb, "open");
-  EXPECT_EQ(fake.shell.calls[0].file, fake.package.installed_path_value + "/bin/app");
-  EXPECT_EQ(fake.shell.calls[0].parameters, "a \"b c\"");
-  EXPECT_FALSE(fake.window.was_ever_visible());
-}
-
 TEST_F(MainFlow, FirstInstallationOpensTheLaunchUriWithTheArgumentsAlone) {
   packages.additions.push_back(ScriptedDeployment::success());
   EXPECT_EQ(run('0', "--open x"), 0);
@@ -70,14 +59,6 @@ TEST_F(MainFlow, DigitsSixToNineRunTheNormalStart) {
   packages.additions.push_back(ScriptedDeployment::success());
   EXPECT_EQ(run('8', "y"), 0);
   EXPECT_TRUE(fake.debug.contains("Initial installation.\n"));
-}
-
-TEST_F(MainFlow, ForcedUpdateReopensTheLaunchUriInStartAppMode) {
-  packages.additions.push_back(ScriptedDeployment::success());
-  EXPECT_EQ(run('1'), 0);
-  EXPECT_TRUE(fake.debug.contains("Forcing update.\n"));
-  ASSERT_EQ(fake.shell.calls.size(), 1u);
-  EXPECT_EQ(fake.shell.calls[0].parameters, "TREVALON_INTERNAL_UPDATE_MODE=2 ");
 }
 
 TEST_F(MainFlow, RestoreWithoutIdentityInstallsThenPassesThePathOn) {

@@ -109,15 +109,6 @@ TEST(EscapeHatchPackagePath, DropsTheFirstCharacterOnly) {
   EXPECT_EQ(escape_hatch_package_path(""), "");
 }
 
-TEST(RunEscapeHatch, WithoutMetadataDoesNothing) {
-  testing::ScopedFakePlatform platform;
-
-  EXPECT_FALSE(run_escape_hatch(nullptr));
-
-  EXPECT_TRUE(platform.debug.lines().empty());
-  EXPECT_TRUE(platform.system.environment.empty());
-}
-
 TEST(RunEscapeHatch, AConditionNotMetLogsItsLineAndPublishesNothing) {
   testing::ScopedFakePlatform platform;
   platform.package.has_identity = true;
@@ -176,23 +167,6 @@ class RunEscapeHatchProgram : public ::testing::Test {
   Metadata metadata_;
   std::string scratch_;
 };
-
-
-TEST_F(RunEscapeHatchProgram, DownloadsAndStartsTheProgramWithTheQueryAsArguments) {
-  metadata_.escape_hatch_exe = "https://site.example/fix.exe?mode=repair&verbose";
-  http_.serve(metadata_.escape_hatch_exe, "rescue");
-
-  const bool started = run();
-
-  EXPECT_TRUE(started);
-  EXPECT_EQ(http_.requests.back(), "https://site.example/fix.exe?mode=repair&verbose");
-  ASSERT_EQ(platform_.shell.calls.size(), 1u);
-  EXPECT_EQ(platform_.shell.calls[0].verb, "open");
-  EXPECT_TRUE(platform_.shell.calls[0].file.ends_with("escape-hatch.exe"));
-  EXPECT_EQ(platform_.shell.calls[0].parameters, "mode=repair verbose");
-  EXPECT_EQ(platform_.system.environment[appdata_roaming_variable],
-            platform_.package.roaming_folder_value);
-}
 
 TEST_F(RunEscapeHatchProgram, AFailedDownloadIsLoggedAndIgnored) {
   metadata_.escape_hatch_exe = "http://site.example/missing.exe";

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <sstream>
 #include <thread>
 
 #include "installer/core/progress_window.h"
@@ -19,6 +18,7 @@
 #include "installer/platform/posix/backend.h"
 #include "tests/support/disk_files.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/platform_sandbox.h"
 #include "tests/support/site_server.h"
 
 namespace pellora {
@@ -26,12 +26,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+using testing::read_file;
 
 std::string pattern(size_t size, char seed) {
   std::string body(size, '\0');

@@ -36,6 +36,7 @@
 #include "installer/settings/metadata.h"
 #include "tests/support/disk_files.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/platform_sandbox.h"
 #include "tests/support/site_server.h"
 
 extern char** environ;
@@ -51,12 +52,7 @@ constexpr char package_name[] = "Trevalon.Hostile";
 constexpr char version[] = "1.0.0.0";
 const std::string bin_dir = TREVALON_BIN_DIR;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+using testing::read_file;
 
 std::string pattern(size_t size, char seed) {
   std::string body(size, '\0');

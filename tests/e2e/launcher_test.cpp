@@ -325,18 +325,6 @@ TEST_F(LauncherEndToEnd, UnknownJvmOptionFailsTheJvmCreation) {
   EXPECT_TRUE(contains(result.err, "Failed to create JVM: Error 0xffffffff\r\n")) << result.err;
 }
 
-TEST_F(LauncherEndToEnd, HomeComesFromTheWholeUserProfile) {
-  ASSERT_EQ(install_test_app("Report").exit_code, 0);
-  const std::string profile = "/profiles/" + std::string(600, 'p');
-  environment_["USERPROFILE"] = profile;
-  const auto result = start();
-  EXPECT_TRUE(contains(result.out, "env HOME=" + profile + "\n"));
-
-  environment_["USERPROFILE"] = std::nullopt;
-  environment_["HOME"] = "/kept/home";
-  EXPECT_TRUE(contains(start().out, "env HOME=/kept/home\n"));
-}
-
 TEST_F(LauncherEndToEnd, PackagedDemoCountsItsStartsInThePackageDataFolder) {
   const std::string full_name = "Trevalon.Demo_1.0.0.0_arm64__qm7d1x0v2a";
   const fs::path root = temp_ / "platform";

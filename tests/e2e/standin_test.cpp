@@ -18,7 +18,6 @@
 #include <mutex>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <thread>
 
 #include "installer/platform/last_error.h"
@@ -27,6 +26,7 @@
 #include "installer/platform/posix/publisher_id.h"
 #include "tests/support/e2e_site.h"
 #include "tests/support/loopback_site.h"
+#include "tests/support/platform_sandbox.h"
 
 extern char** environ;
 
@@ -45,12 +45,7 @@ std::string full_name(const std::string& version) {
 }
 std::string family() { return package_family_name(name, publisher); }
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
+using testing::read_file;
 
 int run(const std::vector<std::string>& command) {
   std::vector<char*> argv;

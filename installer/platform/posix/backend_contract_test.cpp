@@ -85,42 +85,6 @@ TEST_F(BackendContract, WithoutIdentityThePackageServicesAnswerNoPackage) {
   EXPECT_THROW(package->version(), PlatformError);
 }
 
-TEST_F(BackendContract, TheStoreLockExcludesASecondHolder) {
-  auto first = std::make_unique<StoreLock>();
-  EXPECT_TRUE(first->acquired());
-  EXPECT_FALSE(StoreLock().acquired());
-  first.reset();
-  EXPECT_TRUE(StoreLock().acquired());
-}
-
-TEST_F(BackendContract, RegistrationsRoundTripAndOwnTheirFolders) {
-  AppxManifest manifest;
-  manifest.identity = {"App", "CN=x", "1.2.3.4", "arm64", ""};
-  manifest.entry_executable = "bin\\app.exe";
-  manifest.protocols = {{"My-App", "bin\\app.exe"}};
-  const Registration registration = registration_for(manifest);
-  EXPECT_EQ(registration.entry_executable, "bin/app.exe");
-  ASSERT_TRUE(write_registration(registration));
-  ASSERT_TRUE(write_protocol("My-App", {registration.full_name, registration.entry_executable}));
-
-  const auto read = read_registration(registration.full_name);
-  ASSERT_TRUE(read);
-  EXPECT_EQ(read->identity.publisher, "CN=x");
-  EXPECT_EQ(read->protocols.size(), 1u);
-  EXPECT_FALSE(read_registration("../" + registration.full_name));
-
-  // Schemes are case-insensitive.
-  const auto handler = protocol_handler("my-app");
-  ASSERT_TRUE(handler);
-  EXPECT_EQ(handler->full_name, registration.full_name);
-
-  const std::string folder = installed_folder(registration.full_name);
-  fs::create_directories(folder + "/bin");
-  EXPECT_TRUE(package_containing(real_path(folder) + "/bin/app.exe"));
-  EXPECT_FALSE(package_containing(real_path(folder) + "-other/bin/app.exe"));
-  EXPECT_FALSE(package_containing("/tmp/app.exe"));
-}
-
 TEST(PackageEntryPath, DecodesNamesAndRefusesEscapes) {
   EXPECT_EQ(package_entry_path("data/My%20File.txt"), "data/My File.txt");
   EXPECT_EQ(package_entry_path("a/./b"), "a/b");
@@ -145,35 +109,6 @@ TEST(DistinguishedNames, ReadAsWindowsWritesThem) {
   X509Pointer certificate(X509_new());
   ASSERT_TRUE(fill_x509_name(X509_get_subject_name(certificate.get()), *name));
   EXPECT_EQ(certificate_subject(certificate.get()), *name);
-}
-
-TEST(Manifests, ReadIdentityExecutableAndProtocols) {
-  std::string error;
-  const auto manifest = parse_appx_manifest(R"(<?xml version="1.0"?>
-<Package xmlns="http://schemas.microsoft.com/appx/manifest/foundation/windows10"
-         xmlns:uap="http://schemas.microsoft.com/appx/manifest/uap/windows10">
-  <Identity Name="App" Publisher="CN=x" Version="1.0.0.7" ProcessorArchitecture="arm64"/>
-  <Applications>
-    <Application Id="App" Executable="updatecheck.exe" EntryPoint="Windows.FullTrustApplication">
-      <Extensions><uap:Extension Category="windows.protocol"><uap:Protocol Name="app-launch"/>
-      </uap:Extension></Extensions>
-    </Application>
-  </Applications>
-</Package>)",
-                                            error);
-  ASSERT_TRUE(manifest) << error;
-  EXPECT_EQ(manifest->identity.version, "1.0.0.7");
-  EXPECT_EQ(manifest->entry_executable, "updatecheck.exe");
-  ASSERT_EQ(manifest->protocols.size(), 1u);
-  EXPECT_EQ(manifest->protocols[0].scheme, "app-launch");
-
-  EXPECT_FALSE(parse_appx_manifest("<Package><Identity Name=\"A\"/></Package>", error));
-  EXPECT_FALSE(parse_app_installer("<AppInstaller/>", error));
-  EXPECT_FALSE(parse_app_installer("<AppInstaller", error));
-  EXPECT_TRUE(parse_app_installer(
-      "<AppInstaller><MainPackage Name=\"A\" Publisher=\"CN=x\" Version=\"1.0.0.0\" "
-      "Uri=\"http://h/a.msix\"/></AppInstaller>",
-      error));
 }
 
 TEST(Manifests, VersionsHaveFourPartsOfSixteenBits) {

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 
@@ -37,24 +36,6 @@ class ScopedRoot {
 fs::path fresh_folder() {
   std::string pattern = (fs::temp_directory_path() / "clipboard-test-XXXXXX").string();
   return fs::path(::mkdtemp(pattern.data()));
-}
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-TEST(PosixClipboard, WritesTheTextUnderTheRootCreatingItWhenMissing) {
-  const fs::path folder = fresh_folder();
-  const fs::path root = folder / "a" / "root";
-  ScopedRoot scoped(root);
-  clipboard()->set_text_and_flush("first");
-  const std::string text = "Failed to install \xC3\xA9\r\n\ttwice\n";
-  clipboard()->set_text_and_flush(text);
-  EXPECT_EQ(read_file(root / "clipboard.txt"), text);
-  EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1)
-      << "no temporary file is left behind";
-  fs::remove_all(folder);
 }
 
 TEST(PosixClipboard, AnUnusableRootIsAPlatformError) {

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 #include "installer/platform/error.h"
@@ -65,24 +64,6 @@ TEST_F(FilesContract, CopyOfAFolderIntoAnExistingFolderKeepsItsName) {
   EXPECT_EQ(read("target/source/a.txt"), "alpha");
 }
 
-TEST_F(FilesContract, WildCardMergesIntoTheDestination) {
-  write("backup/same.txt", "new");
-  write("backup/sub/deep.txt", "backup deep");
-  write("backup/only-in-backup.txt", "b");
-  write("target/same.txt", "a much longer old content");
-  write("target/sub/other.txt", "kept too");
-  write("target/only-in-target.txt", "kept");
-
-  EXPECT_EQ(files_.shell_copy(path("backup/*"), path("target")).result, 0);
-
-  EXPECT_EQ(read("target/same.txt"), "new");
-  EXPECT_EQ(read("target/sub/deep.txt"), "backup deep");
-  EXPECT_EQ(read("target/sub/other.txt"), "kept too");
-  EXPECT_EQ(read("target/only-in-backup.txt"), "b");
-  EXPECT_EQ(read("target/only-in-target.txt"), "kept");
-  EXPECT_EQ(read("backup/same.txt"), "new");
-}
-
 TEST_F(FilesContract, WildCardReplacesALinkInTheWayWithoutWritingThroughIt) {
   write("outside.txt", "untouched");
   write("backup/name.txt", "from backup");
@@ -94,17 +75,6 @@ TEST_F(FilesContract, WildCardReplacesALinkInTheWayWithoutWritingThroughIt) {
   EXPECT_FALSE(fs::is_symlink(path("target/name.txt")));
   EXPECT_EQ(read("target/name.txt"), "from backup");
   EXPECT_EQ(read("outside.txt"), "untouched");
-}
-
-TEST_F(FilesContract, WildCardCreatesAMissingDestinationAndAcceptsAnEmptyFolder) {
-  write("backup/a.txt", "a");
-  fs::create_directories(path("empty"));
-
-  EXPECT_EQ(files_.shell_copy(path("backup/*"), path("new/deeper")).result, 0);
-  EXPECT_EQ(files_.shell_copy(path("empty/*"), path("target")).result, 0);
-
-  EXPECT_EQ(read("new/deeper/a.txt"), "a");
-  EXPECT_TRUE(fs::is_directory(path("target")));
 }
 
 TEST_F(FilesContract, MissingSourceFailsWithoutCreatingAnything) {
@@ -123,19 +93,6 @@ TEST_F(FilesContract, CopyIntoItselfFails) {
   EXPECT_NE(files_.shell_copy(path("folder/*"), path("folder")).result, 0);
 
   EXPECT_EQ(read("folder/a.txt"), "a");
-}
-
-TEST_F(FilesContract, LargeFilesArriveWhole) {
-  std::string content(3 * 1024 * 1024 + 17, '\0');
-  std::mt19937 generator(7);
-  for (char& c : content) c = static_cast<char>(generator());
-  write("source/big.bin", content);
-
-  ASSERT_EQ(files_.shell_copy(path("source/*"), path("target")).result, 0);
-  ASSERT_TRUE(files_.copy_file(path("source/big.bin"), path("single.bin"), false));
-
-  EXPECT_EQ(read("target/big.bin"), content);
-  EXPECT_EQ(read("single.bin"), content);
 }
 
 TEST_F(FilesContract, DeleteRemovesATreeButNotWhatItsLinksPointAt) {
@@ -196,15 +153,6 @@ TEST_F(FilesContract, TextIsWrittenWithoutAndReadWithoutAByteOrderMark) {
   EXPECT_EQ(files_.read_text(path("bom.txt")), "with mark");
   write("bom-only.txt", "\xEF\xBB\xBF");
   EXPECT_EQ(files_.read_text(path("bom-only.txt")), "");
-}
-
-TEST_F(FilesContract, CreateFileReplaceExistingEmptiesTheFile) {
-  write("folder/name.txt", "old content");
-
-  const std::string file = files_.create_file_replace_existing(path("folder/"), "name.txt");
-
-  EXPECT_EQ(file, path("folder/name.txt"));
-  EXPECT_EQ(read("folder/name.txt"), "");
 }
 
 uint32_t storage_error_of(const std::function<void()>& call) {

@@ -45,18 +45,6 @@ class StandInKnownFolders : public testing::Test {
   std::map<std::string, std::string> variables_;
 };
 
-TEST_F(StandInKnownFolders, PackagedProcessIsRedirectedIntoItsFamilysLocalCache) {
-  const std::string family_cache =
-      (root_ / "data" / "Demo.App_8wekyb3d8bbwe" / "LocalCache").string();
-  const auto local =
-      lookup(KnownFolder::local_app_data, KnownFolderMode::redirected, packaged_exe());
-  EXPECT_EQ(local.hresult, 0u);
-  EXPECT_EQ(local.path, family_cache + "/Local");
-  const auto roaming =
-      lookup(KnownFolder::roaming_app_data, KnownFolderMode::redirected, packaged_exe());
-  EXPECT_EQ(roaming.path, family_cache + "/Roaming");
-}
-
 TEST_F(StandInKnownFolders, RootReachedThroughASymlinkStillGivesIdentity) {
   fs::create_directory_symlink(root_, temp_ / "link");
   variables_["TREVALON_PLATFORM_ROOT"] = (temp_ / "link").string();
