@@ -29,6 +29,15 @@ namespace {
   std::abort();  // exit_process does not return
 }
 
+// The updater when the site offers another version, the application otherwise.
+void start_updater_or_app(const Metadata* metadata) {
+  if (update_available(metadata)) {
+    start_updater();
+  } else {
+    launch_app();
+  }
+}
+
 // The packaged start: the application, the metadata, the escape hatch and the update decision.
 [[noreturn]] void after_launch_steps() {
   const BurnedInSettings& settings = burned_in_settings;
@@ -39,13 +48,7 @@ namespace {
   std::unique_ptr<Metadata> metadata = fetch_metadata();
   const bool escape_hatch_ran =
       settings.escape_hatch_enabled ? run_escape_hatch(metadata.get()) : false;
-  if (!escape_hatch_ran && settings.aggressive_updates) {
-    if (update_available(metadata.get())) {
-      start_updater();
-    } else {
-      launch_app();
-    }
-  }
+  if (!escape_hatch_ran && settings.aggressive_updates) start_updater_or_app(metadata.get());
   metadata.reset();
   exit_process(0);
 }
@@ -73,9 +76,10 @@ void reinstall() {
   if (backup_path.empty()) {
     // Removing the package deletes its data folders: without a backup the user's data would be
     // lost, so nothing is removed.
-    report_error("The application's data could not be backed up, so nothing was removed and "
-                 "the application was not reinstalled. The backup failed with: " +
-                 backup_failure);
+    report_error(
+        "The application's data could not be backed up, so nothing was removed and "
+        "the application was not reinstalled. The backup failed with: " +
+        backup_failure);
   }
   std::unique_ptr<Metadata> metadata = fetch_metadata();
   if (uninstall()) {
@@ -117,11 +121,7 @@ void run_mode_flow() {
     case RunMode::check_for_update: {
       log_line("Just check for updates.\n");
       std::unique_ptr<Metadata> metadata = fetch_metadata();
-      if (update_available(metadata.get())) {
-        start_updater();
-      } else {
-        launch_app();
-      }
+      start_updater_or_app(metadata.get());
       metadata.reset();
       exit_process(0);
     }
