@@ -60,16 +60,7 @@ std::string pattern(size_t size, char seed) {
   return body;
 }
 
-int run(std::vector<std::string> command) {
-  std::vector<char*> argv;
-  for (std::string& part : command) argv.push_back(part.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int run(const std::vector<std::string>& command) { return pellora::testing::run_and_wait(command); }
 
 enum class DownloadPath {
   metadata,

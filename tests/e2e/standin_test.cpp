@@ -47,17 +47,7 @@ std::string family() { return package_family_name(name, publisher); }
 
 using testing::read_file;
 
-int run(const std::vector<std::string>& command) {
-  std::vector<char*> argv;
-  std::vector<std::string> copies = command;
-  for (std::string& part : copies) argv.push_back(part.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int run(const std::vector<std::string>& command) { return pellora::testing::run_and_wait(command); }
 
 struct Outcome {
   AsyncStatus status;

@@ -110,4 +110,16 @@ ProgramOutcome RunningProgram::wait(std::chrono::milliseconds timeout) {
   return outcome;
 }
 
+int run_and_wait(const std::vector<std::string>& command) {
+  std::vector<std::string> copies = command;
+  std::vector<char*> argv;
+  for (std::string& part : copies) argv.push_back(part.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 }  // namespace pellora::testing
