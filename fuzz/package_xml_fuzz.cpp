@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "installer/platform/posix/manifest.h"
+#include "standin/manifest.h"
 
 using namespace pellora::platform::posix;
 

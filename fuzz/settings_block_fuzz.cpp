@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "installer/settings/burned_in_settings.h"
+#include "installer/core/burned_in_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const pellora::ParsedSettingsBlock parsed = pellora::parse_settings_block(data, size);

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "installer/platform/posix/command_line_rules.h"
+#include "standin/command_line_rules.h"
 
-using pellora::platform::posix::join_command_line;
-using pellora::platform::posix::split_command_line;
+using standin::join_command_line;
+using standin::split_command_line;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

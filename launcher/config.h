@@ -12,10 +12,10 @@
 
 namespace launcher {
 
-inline constexpr size_t kRegionSize = 16464;
+inline constexpr size_t region_size = 16464;
 // The record may use every byte but the last: the region's final NUL always stays.
-inline constexpr size_t kRecordCapacity = kRegionSize - 1;
-inline constexpr size_t kTemplateFillSize = 16384;
+inline constexpr size_t record_capacity = region_size - 1;
+inline constexpr size_t template_fill_size = 16384;
 
 struct LauncherConfig {
   bool run_on_main_thread = false;
@@ -43,25 +43,25 @@ ConfigParseResult parse_launcher_record(std::span<const uint8_t> record);
 // The region as built: the 15-character prefix, the 64 hex digits, 16384 underscores and a
 // NUL. The prefix and the digits are kept apart so that the marker text exists only inside the
 // assembled region, never as a literal of its own.
-inline constexpr char kRegionPrefix[] = "BURNED_IN_DATA ";
-inline constexpr char kRegionDigits[] =
+inline constexpr char region_prefix[] = "BURNED_IN_DATA ";
+inline constexpr char region_digits[] =
     "af64800a3aa1f27ec27ffae50c69f51e59488dcc5e9ff7cf52e345ff9e64418b";
 
 struct Region {
-  char bytes[kRegionSize];
+  char bytes[region_size];
 };
 
 constexpr Region make_region_template() {
   Region region{};
   size_t at = 0;
-  for (size_t i = 0; i + 1 < sizeof kRegionPrefix; ++i) region.bytes[at++] = kRegionPrefix[i];
-  for (size_t i = 0; i + 1 < sizeof kRegionDigits; ++i) region.bytes[at++] = kRegionDigits[i];
-  for (size_t i = 0; i < kTemplateFillSize; ++i) region.bytes[at++] = '_';
+  for (size_t i = 0; i + 1 < sizeof region_prefix; ++i) region.bytes[at++] = region_prefix[i];
+  for (size_t i = 0; i + 1 < sizeof region_digits; ++i) region.bytes[at++] = region_digits[i];
+  for (size_t i = 0; i < template_fill_size; ++i) region.bytes[at++] = '_';
   region.bytes[at] = '\0';
   return region;
 }
 
-static_assert(sizeof kRegionPrefix - 1 + sizeof kRegionDigits - 1 + kTemplateFillSize + 1 ==
-              kRegionSize);
+static_assert(sizeof region_prefix - 1 + sizeof region_digits - 1 + template_fill_size + 1 ==
+              region_size);
 
 }  // namespace launcher

@@ -27,7 +27,7 @@ struct RecordBuilder {
   }
   // The bytes placed into a full record area, the rest still holding filler.
   std::vector<uint8_t> in_region(uint8_t filler = '_') const {
-    std::vector<uint8_t> region(kRecordCapacity, filler);
+    std::vector<uint8_t> region(record_capacity, filler);
     std::copy(bytes.begin(), bytes.end(), region.begin());
     return region;
   }
@@ -116,9 +116,9 @@ TEST(LauncherRecord, ZeroArgumentCountEndsTheParse) {
 TEST(LauncherRecord, RecordMayFillTheWholeArea) {
   RecordBuilder builder;
   builder.header(0, {0, 0, 0, 0}, "m").byte(0).byte(1);
-  const size_t room = kRecordCapacity - builder.bytes.size() - 1;
+  const size_t room = record_capacity - builder.bytes.size() - 1;
   builder.text(std::string(room, 'a'));
-  ASSERT_EQ(builder.bytes.size(), kRecordCapacity);
+  ASSERT_EQ(builder.bytes.size(), record_capacity);
   EXPECT_EQ(parse_ok(builder.bytes).default_args.at(0).size(), room);
 }
 
@@ -154,7 +154,7 @@ TEST(LauncherRegion, TemplateHasTheBuiltLayout) {
 TEST(LauncherRegion, UnburnedTemplateIsReportedAsSuch) {
   static constexpr Region region = make_region_template();
   const auto result =
-      parse_launcher_record({reinterpret_cast<const uint8_t*>(region.bytes), kRecordCapacity});
+      parse_launcher_record({reinterpret_cast<const uint8_t*>(region.bytes), record_capacity});
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.error.find("template"), std::string::npos) << result.error;
   EXPECT_NE(result.error.find("burn launcher"), std::string::npos) << result.error;

@@ -19,9 +19,9 @@ void java_thread_body() { run_jvm(*saved_config, saved_arguments, platform::syst
 
 }  // namespace
 
-int launcher_main(const LauncherConfig& config, int argc, char** argv) {
+int run_launcher(const LauncherConfig& config, const std::vector<std::string>& arguments) {
   saved_config = &config;
-  for (int i = 1; i < argc; ++i) saved_arguments.emplace_back(argv[i]);
+  saved_arguments = arguments;
 
   if (config.console_app && config.utf8_console) platform::set_up_utf8_console();
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "installer/platform/hresult.h"
+
 namespace launcher {
 
 using platform::KnownFolder;
@@ -15,7 +17,7 @@ void set_known_folder_variable(platform::Platform& platform, KnownFolder folder,
     platform.set_variable(name, found.path);
     return;
   }
-  if (found.hresult == platform::kFileNotFound) {
+  if (found.hresult == pellora::platform::hresult::file_not_found) {
     platform.debug_output("Could not find redirected " + name +
                           ". Virtualization might be off for that folder, ignoring.\n");
     return;

@@ -12,8 +12,8 @@ Java_quelmarin_trevalon_updater_OnlineUpdater_nCheckForUpdates(JNIEnv*, jclass) 
 namespace launcher {
 namespace {
 
-constexpr const char* kLauncherClass = "quelmarin/trevalon/launcher/Launcher";
-constexpr const char* kUpdaterClass = "quelmarin/trevalon/updater/OnlineUpdater";
+constexpr const char* launcher_class_name = "quelmarin/trevalon/launcher/Launcher";
+constexpr const char* updater_class_name = "quelmarin/trevalon/updater/OnlineUpdater";
 
 // After every step of the protocol with the application's launcher class: a pending
 // throwable is described by the JVM on standard error and ends the process.
@@ -33,7 +33,7 @@ jstring new_java_string(JNIEnv* env, const std::string& text) {
 }
 
 void register_updater_natives(JNIEnv* env) {
-  jclass updater = env->FindClass(kUpdaterClass);
+  jclass updater = env->FindClass(updater_class_name);
   if (updater == nullptr) {
     env->ExceptionClear();  // an application without an updater is fine
     return;
@@ -60,7 +60,7 @@ jobjectArray build_argument_array(JNIEnv* env, const std::vector<std::string>& a
 // Reports an uncaught throwable of the main method and ends the process with 1.
 [[noreturn]] void report_uncaught(JNIEnv* env, jthrowable throwable, const LauncherConfig& config,
                                   platform::Platform& platform) {
-  jclass launcher_class = env->FindClass(kLauncherClass);
+  jclass launcher_class = env->FindClass(launcher_class_name);
   check_exception(env);
   jmethodID from_exception = env->GetStaticMethodID(launcher_class, "fromException",
                                                     "(Ljava/lang/Throwable;)Ljava/lang/String;");
@@ -132,7 +132,7 @@ void run_jvm(const LauncherConfig& config, const std::vector<std::string>& comma
   jobjectArray arguments =
       build_argument_array(env, java_main_arguments(config, command_line_args));
 
-  jclass launcher_class = env->FindClass(kLauncherClass);
+  jclass launcher_class = env->FindClass(launcher_class_name);
   check_exception(env);
   jmethodID prepare = env->GetStaticMethodID(launcher_class, "prepare", "(Ljava/lang/String;)V");
   check_exception(env);

@@ -18,7 +18,7 @@ std::span<const uint8_t> burned_in_record() {
   // The compiler knows the template it put here, but the file holds whatever was burned in
   // later: hide the contents so that every read goes to the bytes of the file.
   asm volatile("" : "+r"(bytes) : : "memory");
-  return {reinterpret_cast<const uint8_t*>(bytes), kRecordCapacity};
+  return {reinterpret_cast<const uint8_t*>(bytes), record_capacity};
 }
 
 }  // namespace launcher

@@ -20,7 +20,7 @@
 
 #include "installer/appdata/backup.h"
 #include "installer/appdata/restore.h"
-#include "installer/platform/posix/backend.h"
+#include "installer/platform/backend.h"
 
 namespace {
 
@@ -89,8 +89,8 @@ int round_trip(const fs::path& data, const fs::path& temp, const fs::path& packa
   ScratchPackage package(package_root.string());
   pellora::platform::Services& services = pellora::platform::services();
   services.debug = &output;
-  services.system = pellora::platform::posix::system();
-  services.files = pellora::platform::posix::files();
+  services.system = pellora::platform::backend_services().system;
+  services.files = pellora::platform::backend_services().files;
   services.current_package = &package;
   // The other two folders exist but are empty, as a fresh package's usually are.
   const fs::path empty = temp / "empty";

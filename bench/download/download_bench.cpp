@@ -8,8 +8,8 @@
 
 #include "installer/core/progress_window.h"
 #include "installer/download/download.h"
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "installer/platform/posix/backend.h"
 #include "tests/support/disk_files.h"
 
 namespace {
@@ -31,8 +31,8 @@ int main(int argc, char** argv) {
   testing::DiskFiles files;
   platform::Services& services = platform::services();
   services.debug = &debug;
-  services.system = platform::posix::system();
-  services.http = platform::posix::http();
+  services.system = platform::backend_services().system;
+  services.http = platform::backend_services().http;
   services.files = &files;
   create_progress_window();
 

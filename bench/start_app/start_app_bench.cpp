@@ -24,8 +24,9 @@
 #include <thread>
 #include <vector>
 
-#include "installer/platform/posix/backend.h"
-#include "installer/platform/posix/publisher_id.h"
+#include "installer/platform/backend.h"
+#include "standin/deployment.h"
+#include "standin/publisher_id.h"
 
 extern char** environ;
 
@@ -39,7 +40,7 @@ int64_t monotonic_ns() {
 
 int install(const std::string& url) {
   using namespace pellora::platform;
-  PackageManager* manager = posix::package_manager();
+  PackageManager* manager = standin::package_manager();
   auto operation = manager->add_package_by_app_installer_file(
       url, add_option_force_target_app_shutdown, manager->get_default_package_volume());
   if (operation->wait() != AsyncStatus::completed) {
@@ -137,8 +138,7 @@ int measure(const std::string& program, const std::string& app, const std::strin
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 5 && args[0] == "full-name") {
-    std::cout << pellora::platform::posix::package_full_name(args[1], args[2], args[3], "", args[4])
-              << "\n";
+    std::cout << standin::package_full_name(args[1], args[2], args[3], "", args[4]) << "\n";
     return 0;
   }
   if (args.size() == 2 && args[0] == "install") return install(args[1]);

@@ -11,7 +11,7 @@
 
 #include "installer/appdata/restore.h"
 #include "installer/core/state.h"
-#include "installer/platform/posix/backend.h"
+#include "installer/platform/backend.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/scratch_folder.h"
 
@@ -24,7 +24,7 @@ class AppDataTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::create_directories(path("tmp"));
-    platform_.services().files = platform::posix::files();
+    platform_.services().files = platform::backend_services().files;
     platform_.package.has_identity = true;
     platform_.package.local_folder_value = path("package/LocalState");
     platform_.package.roaming_folder_value = path("package/RoamingState");

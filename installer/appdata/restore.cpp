@@ -3,6 +3,7 @@
 #include "installer/appdata/backup.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/state.h"
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
 #include "installer/platform/services.h"
 

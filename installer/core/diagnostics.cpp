@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "installer/platform/last_error.h"
+#include "installer/platform/backend.h"
 #include "installer/platform/services.h"
 
 namespace pellora {

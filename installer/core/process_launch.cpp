@@ -3,8 +3,8 @@
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/temp_directory.h"
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "installer/platform/last_error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "installer/core/temp_directory.h"
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "installer/platform/last_error.h"
 #include "tests/support/fake_files.h"
 #include "tests/support/fake_platform.h"
 

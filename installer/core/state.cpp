@@ -22,9 +22,31 @@ RunMode run_mode_of(char digit) {
   }
 }
 
+char run_mode_digit(RunMode mode) {
+  switch (mode) {
+    case RunMode::forced_update:
+      return '1';
+    case RunMode::start_app:
+      return '2';
+    case RunMode::reinstall:
+      return '3';
+    case RunMode::restore_backup:
+      return '4';
+    case RunMode::check_for_update:
+      return '5';
+    case RunMode::normal_start:
+      break;
+  }
+  return '0';
+}
+
 std::string with_update_mode_argument(char digit, const std::string& args) {
   if (digit == '0') return args;
   return std::string(update_mode_literal) + digit + " " + args;
+}
+
+std::string with_update_mode_argument(RunMode mode, const std::string& args) {
+  return with_update_mode_argument(run_mode_digit(mode), args);
 }
 
 }  // namespace pellora

@@ -22,12 +22,16 @@ enum class RunMode {
 
 // The run mode a digit selects.
 RunMode run_mode_of(char digit);
+// The digit that selects a run mode ('0' for normal_start).
+char run_mode_digit(RunMode mode);
 
-extern char update_mode;             // the run mode digit, initially '0'
-extern std::string forwarded_args;   // initially empty
+extern char update_mode;            // the run mode digit, initially '0'
+extern std::string forwarded_args;  // initially empty
 
 // The update-mode argument for `digit` followed by `args`: args alone for '0', otherwise the
 // literal, the digit, one space and args (even when args is empty).
 std::string with_update_mode_argument(char digit, const std::string& args);
+// The same for the digit of `mode`.
+std::string with_update_mode_argument(RunMode mode, const std::string& args);
 
 }  // namespace pellora

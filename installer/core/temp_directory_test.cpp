@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "installer/core/progress_window.h"
-#include "installer/platform/last_error.h"
+#include "installer/platform/backend.h"
 #include "tests/support/fake_files.h"
 #include "tests/support/fake_platform.h"
 

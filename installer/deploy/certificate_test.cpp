@@ -4,10 +4,10 @@
 
 #include <string>
 
+#include "installer/core/burned_in_settings.h"
 #include "installer/core/uri.h"
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "installer/platform/last_error.h"
-#include "installer/settings/burned_in_settings.h"
 #include "tests/support/fake_files.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"

@@ -11,8 +11,8 @@
 #include "installer/appdata/backup.h"
 #include "installer/core/state.h"
 #include "installer/core/uri.h"
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "installer/platform/posix/backend.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
 
@@ -151,7 +151,7 @@ class RunEscapeHatchProgram : public ::testing::Test {
     std::filesystem::create_directories(scratch_ + "/package/tools");
     std::ofstream(scratch_ + "/package/tools/fix.exe") << "rescue";
     platform_.system.temp_path_value = scratch_ + "/";
-    platform_.services().files = platform::posix::files();
+    platform_.services().files = platform::backend_services().files;
     platform_.services().http = &http_;
     platform_.package.has_identity = true;
     platform_.package.installed_path_value = scratch_ + "/package";

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "installer/core/burned_in_settings.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/process_launch.h"
 #include "installer/core/progress_window.h"
@@ -12,7 +13,6 @@
 #include "installer/deploy/certificate.h"
 #include "installer/platform/error.h"
 #include "installer/platform/services.h"
-#include "installer/settings/burned_in_settings.h"
 
 namespace pellora {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "installer/core/burned_in_settings.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "installer/platform/last_error.h"
-#include "installer/settings/burned_in_settings.h"
 #include "tests/support/fake_deployment.h"
 #include "tests/support/fake_files.h"
 #include "tests/support/fake_http.h"

@@ -29,7 +29,7 @@ void launch_new_installer(const std::string& backup_path, const Metadata* metada
     report_error("Failed to download " + uri.to_string() + " due to error: " + error.message());
   }
   // Unquoted: the new instance takes the whole rest of its command line as the path.
-  launch_process(installer, with_update_mode_argument('4', backup_path), false);
+  launch_process(installer, with_update_mode_argument(RunMode::restore_backup, backup_path), false);
 }
 
 }  // namespace pellora

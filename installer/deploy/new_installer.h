@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "installer/settings/burned_in_settings.h"
+#include "installer/core/burned_in_settings.h"
 #include "installer/settings/metadata.h"
 
 namespace pellora {

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "installer/platform/posix/backend.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
 
@@ -41,7 +41,7 @@ class LaunchNewInstaller : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     scratch_ = pattern;
     platform_.system.temp_path_value = scratch_ + "/";
-    platform_.services().files = platform::posix::files();
+    platform_.services().files = platform::backend_services().files;
     platform_.services().http = &http_;
     burned_in_settings.site_base_url = "https://site.example/app/";
     burned_in_settings.installer_file_name = "Setup.exe";

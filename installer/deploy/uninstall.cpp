@@ -2,10 +2,10 @@
 
 #include <memory>
 
+#include "installer/core/burned_in_settings.h"
 #include "installer/core/progress_window.h"
 #include "installer/platform/error.h"
 #include "installer/platform/services.h"
-#include "installer/settings/burned_in_settings.h"
 
 namespace pellora {
 

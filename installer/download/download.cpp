@@ -17,9 +17,9 @@
 namespace pellora {
 namespace {
 
-constexpr uint32_t connection_aborted = 0x80072EFE;  // ERROR_INTERNET_CONNECTION_ABORTED
-constexpr uint32_t disk_full = 0x80070070;           // HRESULT_FROM_WIN32(ERROR_DISK_FULL)
-constexpr uint32_t file_too_large = 0x800700DF;      // HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)
+using platform::hresult::connection_aborted;
+using platform::hresult::disk_full;
+using platform::hresult::file_too_large;
 
 platform::PlatformError too_large_error(uint64_t max_bytes) {
   return platform::PlatformError(

@@ -1,6 +1,6 @@
 #pragma once
-// The platform services the installer's core uses. The backend fills them in at start-up;
-// tests put fakes in their place.
+// The platform services the installer's core uses. The entry point installs the backend's
+// (installer/platform/backend.h) at start-up; tests put fakes in their place.
 
 #include "installer/platform/clipboard.h"
 #include "installer/platform/debug_output.h"
@@ -28,11 +28,5 @@ struct Services {
 
 // The services in force. Set once before any worker starts (or by a test), then only read.
 Services& services();
-
-// The path separator of this platform ("\\" on Windows, "/" here).
-extern const char* const path_separator;
-
-// The backend's services, living for the whole process.
-Services backend_services();
 
 }  // namespace pellora::platform

@@ -5,11 +5,11 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "installer/core/burned_in_settings.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/uri.h"
 #include "installer/platform/error.h"
 #include "installer/platform/services.h"
-#include "installer/settings/burned_in_settings.h"
 
 namespace pellora {
 namespace {

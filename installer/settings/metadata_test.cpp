@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "installer/core/burned_in_settings.h"
 #include "installer/platform/error.h"
-#include "installer/settings/burned_in_settings.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
 

@@ -1,11 +1,22 @@
 #pragma once
-// The launcher's small platform layer: the few OS services its core needs. The core holds
-// every text and decision; an implementation only maps each call to its OS.
+// The launcher's small platform layer: everything a backend (platform/posix/, platform/windows/)
+// defines, the real main included. The core holds every text and decision; a backend only maps
+// each call to its OS.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+namespace launcher {
+
+// The shared entry point, defined with the burned-in configuration. The backend's real main
+// (main on POSIX, wmain on Windows) hands over the command-line arguments after the program
+// path, in UTF-8.
+int launcher_main(const std::vector<std::string>& arguments);
+
+}  // namespace launcher
 
 namespace launcher::platform {
 
@@ -15,12 +26,11 @@ enum class KnownFolder { local_app_data, roaming_app_data };
 // user: the user's own folder, without package redirection.
 enum class KnownFolderMode { redirected, user };
 
-// HRESULT of ERROR_FILE_NOT_FOUND: the folder has no redirection target.
-inline constexpr uint32_t kFileNotFound = 0x80070002;
-
 struct KnownFolderPath {
-  uint32_t hresult = 0;  // 0 (S_OK) on success
-  std::string path;      // UTF-8, valid when hresult is 0
+  // 0 (S_OK) on success; file-not-found (pellora::platform::hresult) when the folder has no
+  // redirection target.
+  uint32_t hresult = 0;
+  std::string path;  // UTF-8, valid when hresult is 0
 };
 
 // The services that tests replace with a fake. Called from the initial thread before the

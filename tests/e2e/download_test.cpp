@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "installer/core/progress_window.h"
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "installer/platform/posix/backend.h"
 #include "tests/support/disk_files.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/platform_sandbox.h"
@@ -68,7 +68,7 @@ class RecordingSurface final : public platform::WindowSurface {
 class DownloadE2E : public ::testing::Test {
  protected:
   DownloadE2E() {
-    fake.services().http = platform::posix::http();
+    fake.services().http = platform::backend_services().http;
     fake.services().files = &files;
     fake.services().window = &surface;
     create_progress_window();
@@ -232,7 +232,7 @@ TEST_F(DownloadE2E, ConnectionFailuresMapToTheirErrors) {
 }
 
 TEST_F(DownloadE2E, BufferReadsAreCappedNotHeldWhole) {
-  auto* http = platform::posix::http();
+  auto* http = platform::backend_services().http;
   EXPECT_EQ(http->get_buffer(server.url("/app.bin"), 1 << 20),
             std::vector<uint8_t>(body.begin(), body.end()));
   server.set_faults({"/endless=endless"});

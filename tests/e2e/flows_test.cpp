@@ -24,9 +24,9 @@
 #include <thread>
 #include <vector>
 
+#include "installer/platform/backend.h"
 #include "installer/platform/deployment.h"
-#include "installer/platform/posix/backend.h"
-#include "installer/platform/posix/publisher_id.h"
+#include "standin/publisher_id.h"
 #include "tests/support/e2e_site.h"
 
 namespace {
@@ -344,7 +344,7 @@ TEST_F(Flows, APackageThatIsNeverTrustedImportsFourTimesThenFails) {
 }
 
 TEST_F(Flows, AccessDeniedWithElevationRefusedEndsAsCancelled) {
-  if (!pellora::platform::posix::system()->current_user_is_admin()) {
+  if (!pellora::platform::backend_services().system->current_user_is_admin()) {
     GTEST_SKIP() << "the elevated restart is offered to administrators only";
   }
   publish("1.0.0.0");

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/settings/burned_in_settings.h"
+#include "installer/core/burned_in_settings.h"
 #include "tests/support/platform_sandbox.h"
 
 namespace {

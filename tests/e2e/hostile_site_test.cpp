@@ -30,10 +30,11 @@
 #include "installer/deploy/install.h"
 #include "installer/deploy/new_installer.h"
 #include "installer/download/download.h"
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "installer/platform/posix/backend.h"
-#include "installer/platform/posix/publisher_id.h"
 #include "installer/settings/metadata.h"
+#include "standin/deployment.h"
+#include "standin/publisher_id.h"
 #include "tests/support/disk_files.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/platform_sandbox.h"
@@ -155,9 +156,9 @@ class HostileSite : public ::testing::Test {
     setenv("TREVALON_PLATFORM_ROOT", root.c_str(), 1);
 
     testing::ScopedFakePlatform fake;
-    fake.services().http = platform::posix::http();
-    fake.services().files = platform::posix::files();
-    fake.services().packages = platform::posix::package_manager();
+    fake.services().http = platform::backend_services().http;
+    fake.services().files = platform::backend_services().files;
+    fake.services().packages = standin::package_manager();
     fake.system.temp_path_value = tmp;
     fake.package.has_identity = true;
     burned_in_settings.site_base_url = server_->url("/");
@@ -166,7 +167,7 @@ class HostileSite : public ::testing::Test {
     burned_in_settings.installer_file_name = "Setup.exe";
     burned_in_settings.launch_uri = "trevalon-hostile:";
     burned_in_settings.package_full_name =
-        platform::posix::package_full_name(package_name, version, "arm64", "", publisher);
+        standin::package_full_name(package_name, version, "arm64", "", publisher);
     create_progress_window();
 
     const bool endless = fault == "endless";
@@ -368,9 +369,9 @@ TEST_F(HostileSite, TheSitesArgumentsReachTheProgramWithoutAShellInterpretingThe
   fs::create_directories(work_.path() + "/tmp");
 
   testing::ScopedFakePlatform fake;
-  fake.services().http = platform::posix::http();
-  fake.services().files = platform::posix::files();
-  fake.services().shell = platform::posix::shell();
+  fake.services().http = platform::backend_services().http;
+  fake.services().files = platform::backend_services().files;
+  fake.services().shell = platform::backend_services().shell;
   fake.system.temp_path_value = work_.path() + "/tmp/";
   fake.package.has_identity = true;
   create_progress_window();
@@ -404,7 +405,7 @@ TEST_F(HostileSite, TheSitesArgumentsReachTheProgramWithoutAShellInterpretingThe
 TEST_F(HostileSite, StreamedDownloadsStopAtTheirCap) {
   testing::ScopedFakePlatform fake;
   testing::DiskFiles files;
-  fake.services().http = platform::posix::http();
+  fake.services().http = platform::backend_services().http;
   fake.services().files = &files;
   create_progress_window();
   const std::string folder = work_.path() + "/capped";
@@ -419,7 +420,7 @@ TEST_F(HostileSite, StreamedDownloadsStopAtTheirCap) {
     }
     return 0;
   };
-  constexpr uint32_t file_too_large = 0x800700DF;
+  constexpr uint32_t file_too_large = platform::hresult::file_too_large;
   server_->set_faults({"/endless.exe=endless", "/Setup.exe=chunked"});
   EXPECT_EQ(download("/endless.exe"), file_too_large);  // no length: stopped while receiving
   EXPECT_EQ(fs::file_size(folder + "/program.exe"), 0u);

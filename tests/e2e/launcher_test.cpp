@@ -24,11 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kBinDir = TREVALON_BIN_DIR;
-const fs::path kJarDir = kBinDir.parent_path() / "jars";
-constexpr const char* kMarker =
+const fs::path bin_dir = TREVALON_BIN_DIR;
+const fs::path jar_dir = bin_dir.parent_path() / "jars";
+constexpr const char* marker =
     "BURNED_IN_DATA af64800a3aa1f27ec27ffae50c69f51e59488dcc5e9ff7cf52e345ff9e64418b";
-constexpr const char* kBoxCaption =
+constexpr const char* box_caption =
     "The application has experienced an internal error and must quit.";
 
 struct RunResult {
@@ -146,11 +146,11 @@ class LauncherEndToEnd : public testing::Test {
     fs::create_directories(root / "app");
     std::string class_path = "-Djava.class.path=";
     for (const auto& jar : jars) {
-      fs::copy_file(kJarDir / jar, root / "app" / jar, fs::copy_options::overwrite_existing);
+      fs::copy_file(jar_dir / jar, root / "app" / jar, fs::copy_options::overwrite_existing);
       class_path += (class_path.back() == '=' ? "&&" : ":&&") + jar;
     }
     std::vector<std::string> command = {
-        (kBinDir / "burn").string(),          "launcher",     (kBinDir / "launcher").string(),
+        (bin_dir / "burn").string(),          "launcher",     (bin_dir / "launcher").string(),
         (root / "bin" / "launcher").string(), "--jvm-option", class_path};
     command.insert(command.end(), burn_options.begin(), burn_options.end());
     return run(command, {});
@@ -179,16 +179,16 @@ class LauncherEndToEnd : public testing::Test {
 };
 
 TEST(LauncherBinary, CarriesTheTemplateRegionExactlyOnceAndExportsTheUpdaterNative) {
-  const std::string bytes = read_file(kBinDir / "launcher");
-  const size_t first = bytes.find(kMarker);
+  const std::string bytes = read_file(bin_dir / "launcher");
+  const size_t first = bytes.find(marker);
   ASSERT_NE(first, std::string::npos);
-  EXPECT_EQ(bytes.find(kMarker, first + 1), std::string::npos);
+  EXPECT_EQ(bytes.find(marker, first + 1), std::string::npos);
   ASSERT_GE(bytes.size(), first + 16464);
   EXPECT_EQ(bytes.substr(first + 79, 16384), std::string(16384, '_'));
   EXPECT_EQ(bytes[first + 16463], '\0');
 
   const std::string command =
-      "nm -D --defined-only '" + (kBinDir / "launcher").string() + "' 2>/dev/null";
+      "nm -D --defined-only '" + (bin_dir / "launcher").string() + "' 2>/dev/null";
   std::string symbols;
   if (FILE* pipe = ::popen(command.c_str(), "r")) {
     char buffer[4096];
@@ -200,7 +200,7 @@ TEST(LauncherBinary, CarriesTheTemplateRegionExactlyOnceAndExportsTheUpdaterNati
 }
 
 TEST(LauncherBinary, UnburnedLauncherStopsBeforeStartingAnything) {
-  const auto result = run({(kBinDir / "launcher").string()}, {});
+  const auto result = run({(bin_dir / "launcher").string()}, {});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_TRUE(contains(result.err, "template")) << result.err;
   EXPECT_TRUE(result.err.ends_with("\r\n")) << result.err;
@@ -283,7 +283,7 @@ TEST_F(LauncherEndToEnd, FailedProtocolStepsAreDescribedByTheJvm) {
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_TRUE(contains(result.err, "Exception in thread")) << result.err;
     EXPECT_TRUE(contains(result.err, c.described)) << result.err;
-    EXPECT_FALSE(contains(result.err, kBoxCaption));
+    EXPECT_FALSE(contains(result.err, box_caption));
     EXPECT_EQ(result.out, "");
   }
 }
@@ -296,7 +296,7 @@ TEST_F(LauncherEndToEnd, UncaughtExceptionIsPrintedAndReportedUnlessConsoleApp) 
                        "java.lang.IllegalStateException: thrown by the test "
                        "application\n\tat quelmarin.trevalon.launchertest.Throwing"))
       << result.err;
-  const size_t box = result.err.find(kBoxCaption);
+  const size_t box = result.err.find(box_caption);
   ASSERT_NE(box, std::string::npos) << result.err;
   EXPECT_TRUE(contains(result.err.substr(box),
                        "The application stopped because of an error it did not handle"));
@@ -305,7 +305,7 @@ TEST_F(LauncherEndToEnd, UncaughtExceptionIsPrintedAndReportedUnlessConsoleApp) 
   result = start();
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_TRUE(contains(result.err, "java.lang.IllegalStateException"));
-  EXPECT_FALSE(contains(result.err, kBoxCaption)) << result.err;
+  EXPECT_FALSE(contains(result.err, box_caption)) << result.err;
 }
 
 TEST_F(LauncherEndToEnd, MissingUpdaterClassChangesNothing) {
@@ -335,7 +335,9 @@ TEST_F(LauncherEndToEnd, PackagedDemoCountsItsStartsInThePackageDataFolder) {
                 .exit_code,
             0);
   fs::create_directories(root / "registrations");
-  std::ofstream(root / "registrations" / full_name) << "registered\n";
+  // The record the store writes: identity comes from it, as for the installer.
+  std::ofstream(root / "registrations" / full_name)
+      << "FullName=" << full_name << "\nFamilyName=Trevalon.Demo_qm7d1x0v2a\n";
 
   const fs::path data = root / "data" / "Trevalon.Demo_qm7d1x0v2a" / "LocalCache" / "Local";
   auto result = start_at(package, {"hello"});
@@ -353,9 +355,9 @@ TEST_F(LauncherEndToEnd, PackagedDemoCountsItsStartsInThePackageDataFolder) {
 
 TEST_F(LauncherEndToEnd, BurnKeepsItsGuarantees) {
   const fs::path source = temp_ / "source-launcher";
-  fs::copy_file(kBinDir / "launcher", source);
+  fs::copy_file(bin_dir / "launcher", source);
   fs::permissions(source, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
-  const std::string burn = (kBinDir / "burn").string();
+  const std::string burn = (bin_dir / "burn").string();
   const fs::path out = temp_ / "burned";
 
   ASSERT_EQ(
@@ -365,7 +367,7 @@ TEST_F(LauncherEndToEnd, BurnKeepsItsGuarantees) {
   ASSERT_EQ(::stat(out.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0750u);
   const std::string burned = read_file(out);
-  const size_t start = read_file(source).find(kMarker);
+  const size_t start = read_file(source).find(marker);
   EXPECT_EQ(burned.substr(start, 12), std::string("\0\0\0\0\0a.B\0\0\0\0\0", 12));
   EXPECT_EQ(burned[start + 16463], '\0');
 

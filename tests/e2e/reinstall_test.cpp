@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
+#include "installer/platform/backend.h"
 #include "installer/platform/deployment.h"
-#include "installer/platform/posix/backend.h"
-#include "installer/platform/posix/command_line_rules.h"
-#include "installer/platform/posix/publisher_id.h"
+#include "standin/command_line_rules.h"
+#include "standin/publisher_id.h"
 #include "tests/support/e2e_site.h"
 
 namespace {
@@ -213,8 +213,7 @@ TEST_F(Reinstall, TheEscapeHatchReinstallsAndTheDataAndCommandLineSurvive) {
                                                     {"Roaming", "RoamingState"},
                                                     {"LocalCache", "LocalCache"}})),
             "");
-  EXPECT_EQ(read_file(backup / "cmd_line.txt"),
-            pellora::platform::posix::join_command_line(arguments));
+  EXPECT_EQ(read_file(backup / "cmd_line.txt"), standin::join_command_line(arguments));
 }
 
 TEST_F(Reinstall, ABackupThatCannotBeMadeRemovesNothing) {

@@ -20,18 +20,21 @@
 #include <random>
 #include <thread>
 
-#include "installer/platform/last_error.h"
-#include "installer/platform/posix/backend.h"
-#include "installer/platform/posix/command_line_rules.h"
-#include "installer/platform/posix/publisher_id.h"
+#include "installer/platform/backend.h"
+#include "standin/command_line_rules.h"
+#include "standin/deployment.h"
+#include "standin/publisher_id.h"
 #include "tests/support/e2e_site.h"
 #include "tests/support/loopback_site.h"
 #include "tests/support/platform_sandbox.h"
 
 extern char** environ;
 
-namespace pellora::platform::posix {
+namespace standin {
 namespace {
+
+using namespace pellora::platform;
+namespace testing = pellora::testing;
 
 namespace fs = std::filesystem;
 
@@ -165,7 +168,8 @@ class StandinTest : public ::testing::Test {
   std::optional<Report> launch(const std::string& verb, const std::string& file,
                                const std::string& parameters) {
     fs::remove(work_ + "/report");
-    const intptr_t result = shell()->shell_execute(verb, file, parameters, sw_shownormal);
+    const intptr_t result =
+        backend_services().shell->shell_execute(verb, file, parameters, sw_shownormal);
     EXPECT_GT(result, 32) << "last error " << get_last_error();
     if (result <= 32) return std::nullopt;
     return wait_for_report(work_ + "/report");
@@ -312,7 +316,8 @@ TEST_F(StandinTest, AnUntrustedPublisherFailsUntilPowershellImportsTheCertificat
                               "' -CertStoreLocation \"Cert:\\LocalMachine\\TrustedPeople\"";
   const std::string old_path = getenv("PATH") ? getenv("PATH") : "";
   setenv("PATH", (bin_dir + ":" + old_path).c_str(), 1);
-  const intptr_t result = shell()->shell_execute("runas", "powershell", command, sw_hide);
+  const intptr_t result =
+      backend_services().shell->shell_execute("runas", "powershell", command, sw_hide);
   setenv("PATH", old_path.c_str(), 1);
   ASSERT_GT(result, 32);
   auto imported = [this] {
@@ -404,7 +409,9 @@ TEST_F(StandinTest, RemoveDeletesThePackageItsRegistrationProtocolAndData) {
   EXPECT_EQ(removed.status, AsyncStatus::completed) << removed.result.error_text;
   EXPECT_TRUE(nothing_installed());
   EXPECT_FALSE(fs::exists(root_ + "/data/" + family()));
-  EXPECT_LE(shell()->shell_execute("open", std::string(scheme) + ":", "", sw_shownormal), 32);
+  EXPECT_LE(
+      backend_services().shell->shell_execute("open", std::string(scheme) + ":", "", sw_shownormal),
+      32);
   EXPECT_EQ(get_last_error(), 1155u);
 
   const Outcome missing = remove(full_name("1.0.0.0"));
@@ -437,4 +444,4 @@ TEST_F(StandinTest, AManifestThatDoesNotMatchTheAppInstallerFileIsRefused) {
 }
 
 }  // namespace
-}  // namespace pellora::platform::posix
+}  // namespace standin

@@ -5,9 +5,10 @@
 #include <thread>
 #include <utility>
 
+#include "installer/platform/backend.h"
 #include "installer/platform/deployment.h"
-#include "installer/platform/posix/backend.h"
-#include "installer/platform/posix/publisher_id.h"
+#include "standin/deployment.h"
+#include "standin/publisher_id.h"
 
 namespace pellora::testing {
 
@@ -72,12 +73,11 @@ void SiteTest::TearDown() {
 }
 
 std::string SiteTest::full_name(const std::string& version) const {
-  return platform::posix::package_full_name(identity_.name, version, "arm64", "",
-                                            identity_.publisher);
+  return standin::package_full_name(identity_.name, version, "arm64", "", identity_.publisher);
 }
 
 std::string SiteTest::family_name() const {
-  return platform::posix::package_family_name(identity_.name, identity_.publisher);
+  return standin::package_family_name(identity_.name, identity_.publisher);
 }
 
 fs::path SiteTest::installed(const std::string& version) const {
@@ -145,7 +145,7 @@ void SiteTest::trust_site_certificate() const {
 }
 
 void SiteTest::install_from_site() const {
-  platform::PackageManager* store = platform::posix::package_manager();
+  platform::PackageManager* store = standin::package_manager();
   const auto operation = store->add_package_by_app_installer_file(
       app_installer_url(), platform::add_option_force_target_app_shutdown,
       store->get_default_package_volume());

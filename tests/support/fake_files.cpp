@@ -1,7 +1,7 @@
 #include "tests/support/fake_files.h"
 
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "installer/platform/last_error.h"
 
 namespace pellora::testing {
 namespace {

@@ -2,8 +2,8 @@
 
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "installer/platform/last_error.h"
 
 namespace pellora::testing {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "installer/core/burned_in_settings.h"
 #include "installer/platform/services.h"
-#include "installer/settings/burned_in_settings.h"
 
 namespace pellora::testing {
 
@@ -92,7 +92,7 @@ class FakeShell final : public platform::Shell {
                          const std::string& parameters, int show_command) override;
 
   std::vector<Call> calls;
-  intptr_t result = 42;       // > 32 succeeds
+  intptr_t result = 42;        // > 32 succeeds
   uint32_t failure_error = 0;  // last error set when result <= 32
 };
 

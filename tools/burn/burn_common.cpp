@@ -10,6 +10,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "standin/write_all.h"
+
 namespace burn {
 namespace {
 
@@ -57,16 +59,9 @@ void write_atomically(const std::string& path, const std::vector<uint8_t>& bytes
     ::unlink(temporary_path.c_str());
     throw BurnError(message);
   };
-  const uint8_t* data = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      fail("cannot write");
-    }
-    data += written;
-    left -= static_cast<size_t>(written);
+  if (!standin::write_all(
+          fd, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) {
+    fail("cannot write");
   }
   if (::fchmod(fd, mode) != 0) fail("cannot set the mode of");
   if (::fsync(fd) != 0) fail("cannot write");

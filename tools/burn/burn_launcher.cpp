@@ -16,11 +16,11 @@
 namespace burn {
 namespace {
 
-constexpr std::string_view kLauncherMarker =
+constexpr std::string_view launcher_marker =
     "BURNED_IN_DATA af64800a3aa1f27ec27ffae50c69f51e59488dcc5e9ff7cf52e345ff9e64418b";
-constexpr size_t kRegionSize = 16464;
-constexpr size_t kRecordCapacity = kRegionSize - 1;  // the final NUL stays
-constexpr size_t kMaxListEntries = 255;
+constexpr size_t region_size = 16464;
+constexpr size_t record_capacity = region_size - 1;  // the final NUL stays
+constexpr size_t max_list_entries = 255;
 
 struct LauncherRecord {
   uint8_t flags = 0;
@@ -69,10 +69,10 @@ LauncherRecord parse_options(const std::vector<std::string>& options) {
     }
   }
   if (!record.main_class) throw BurnError("--main-class is required");
-  if (record.jvm_options.size() > kMaxListEntries) {
+  if (record.jvm_options.size() > max_list_entries) {
     throw BurnError("at most 255 --jvm-option values fit in the record");
   }
-  if (record.default_args.size() > kMaxListEntries) {
+  if (record.default_args.size() > max_list_entries) {
     throw BurnError("at most 255 --default-arg values fit in the record");
   }
   return record;
@@ -110,19 +110,19 @@ int burn_launcher(const std::vector<std::string>& arguments) {
   const LauncherRecord record =
       parse_options(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
   const std::vector<uint8_t> bytes = encode(record);
-  if (bytes.size() > kRecordCapacity) {
+  if (bytes.size() > record_capacity) {
     throw BurnError("the configuration takes " + std::to_string(bytes.size()) +
-                    " bytes; the launcher has room for " + std::to_string(kRecordCapacity));
+                    " bytes; the launcher has room for " + std::to_string(record_capacity));
   }
 
-  Program program = load_program(in, kLauncherMarker);
+  Program program = load_program(in, launcher_marker);
   const size_t start = program.block_offset;
-  if (program.bytes.size() - start < kRegionSize || program.bytes[start + kRecordCapacity] != 0) {
+  if (program.bytes.size() - start < region_size || program.bytes[start + record_capacity] != 0) {
     throw BurnError("the burned-in region of " + in + " is not intact");
   }
   // Clear the unused rest of the record area so that no template text stays behind.
   std::fill(program.bytes.begin() + static_cast<std::ptrdiff_t>(start),
-            program.bytes.begin() + static_cast<std::ptrdiff_t>(start + kRecordCapacity), 0);
+            program.bytes.begin() + static_cast<std::ptrdiff_t>(start + record_capacity), 0);
   std::copy(bytes.begin(), bytes.end(), program.bytes.begin() + static_cast<std::ptrdiff_t>(start));
   write_atomically(out, program.bytes, program.mode);
   return 0;

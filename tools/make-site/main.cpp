@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/platform/posix/publisher_id.h"
+#include "standin/publisher_id.h"
 #include "tools/make-site/site_builder.h"
 
 namespace {
@@ -106,8 +106,8 @@ int main(int argc, char** argv) {
       std::cerr << "make-site: --print-full-name needs --name, --publisher and --version\n";
       return 2;
     }
-    std::cout << pellora::platform::posix::package_full_name(
-                     options.name, options.version, options.architecture, "", options.publisher)
+    std::cout << standin::package_full_name(options.name, options.version, options.architecture, "",
+                                            options.publisher)
               << "\n";
     return 0;
   }

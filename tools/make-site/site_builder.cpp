@@ -12,13 +12,11 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "installer/platform/posix/certificates.h"
-#include "installer/platform/posix/publisher_id.h"
+#include "standin/certificates.h"
+#include "standin/publisher_id.h"
 
 namespace trevalon::make_site {
 namespace {
-
-namespace posix = pellora::platform::posix;
 
 void write_file(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -173,17 +171,17 @@ bool source_is_executable(const std::string& path) {
 }
 
 void write_certificate(const std::string& path, const std::string& publisher) {
-  const auto subject = posix::parse_distinguished_name(publisher);
+  const auto subject = standin::parse_distinguished_name(publisher);
   if (!subject) throw std::runtime_error("the publisher is not a distinguished name: " + publisher);
   std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
   if (!key) throw std::runtime_error("cannot generate a key");
-  posix::X509Pointer certificate(X509_new());
+  standin::X509Pointer certificate(X509_new());
   X509_set_version(certificate.get(), 2);
   ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 1);
   X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -3600);
   X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 60L * 60 * 24 * 365 * 5);
   X509_NAME* name = X509_get_subject_name(certificate.get());
-  if (!posix::fill_x509_name(name, *subject)) {
+  if (!standin::fill_x509_name(name, *subject)) {
     throw std::runtime_error("the publisher has an attribute X.509 does not know: " + publisher);
   }
   X509_set_issuer_name(certificate.get(), name);
@@ -265,7 +263,8 @@ void build_site(const SiteOptions& options) {
                                                                  : options.metadata_version) +
                 "\n";
     metadata += "windows.package-family-name=" +
-                escape_property(posix::package_family_name(options.name, options.publisher)) + "\n";
+                escape_property(standin::package_family_name(options.name, options.publisher)) +
+                "\n";
     metadata += "windows.site-base-url=" + escape_property(options.base_url) + "\n";
     if (!options.installer_name.empty()) {
       metadata += "windows.exe-installer-name=" + escape_property(options.installer_name) + "\n";

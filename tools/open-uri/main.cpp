@@ -6,8 +6,7 @@
 #include <iostream>
 #include <string>
 
-#include "installer/platform/last_error.h"
-#include "installer/platform/posix/backend.h"
+#include "installer/platform/backend.h"
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {
@@ -17,7 +16,7 @@ int main(int argc, char** argv) {
   const std::string uri = argv[1];
   const std::string parameters = argc == 3 ? argv[2] : "";
   const intptr_t result =
-      pellora::platform::posix::shell()->shell_execute("open", uri, parameters, 1);
+      pellora::platform::backend_services().shell->shell_execute("open", uri, parameters, 1);
   if (result <= 32) {
     std::cerr << "open-uri: the shell cannot open " << uri << " (error "
               << pellora::platform::get_last_error() << ")\n";

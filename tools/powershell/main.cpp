@@ -9,12 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "installer/platform/posix/certificates.h"
-#include "installer/platform/posix/command_line_rules.h"
-#include "installer/platform/posix/platform_root.h"
+#include "standin/certificates.h"
+#include "standin/command_line_rules.h"
+#include "standin/platform_root.h"
 #include "tools/powershell/import_certificate.h"
-
-namespace posix = pellora::platform::posix;
 
 namespace {
 
@@ -29,7 +27,7 @@ int main(int argc, char** argv) {
   // powershell.exe sees the command line the shell gave it; rebuilding it from argv by the same
   // rules gives that text back.
   std::vector<std::string> arguments(argv + 1, argv + argc);
-  const std::string command = posix::join_command_line(arguments);
+  const std::string command = standin::join_command_line(arguments);
   std::string error;
   const auto path = trevalon::powershell::parse_import_certificate(command, error);
   if (!path) {
@@ -44,14 +42,14 @@ int main(int argc, char** argv) {
   if (!in) return fail("Cannot find path '" + *path + "' because it does not exist.");
   std::ostringstream content;
   content << in.rdbuf();
-  const posix::X509Pointer certificate = posix::load_certificate(*path);
+  const standin::X509Pointer certificate = standin::load_certificate(*path);
   if (!certificate) return fail("The file '" + *path + "' is not a certificate.");
 
-  const std::string thumbprint = posix::certificate_thumbprint(certificate.get());
-  if (!posix::make_directories(posix::trust_folder())) {
-    return fail("The certificate store " + posix::trust_folder() + " cannot be created.");
+  const std::string thumbprint = standin::certificate_thumbprint(certificate.get());
+  if (!standin::make_directories(standin::trust_folder())) {
+    return fail("The certificate store " + standin::trust_folder() + " cannot be created.");
   }
-  const std::string target = posix::trust_folder() + "/" + thumbprint + ".cer";
+  const std::string target = standin::trust_folder() + "/" + thumbprint + ".cer";
   const std::string temporary = target + ".tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
@@ -62,7 +60,7 @@ int main(int argc, char** argv) {
     return fail("The certificate could not be stored as " + target + ".");
   }
   std::string subject;
-  for (const auto& [key, value] : posix::certificate_subject(certificate.get())) {
+  for (const auto& [key, value] : standin::certificate_subject(certificate.get())) {
     if (!subject.empty()) subject += ", ";
     subject += key + "=" + value;
   }

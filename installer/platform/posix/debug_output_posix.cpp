@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <string>
 
-#include "installer/platform/posix/backend.h"
-#include "installer/platform/posix/write_all.h"
+#include "installer/platform/posix/services_posix.h"
+#include "standin/write_all.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -20,7 +20,7 @@ class StderrDebugOutput final : public DebugOutput {
     std::string record = on_terminal_ ? "\r\x1b[K" : "";
     record += text;
     if (record.empty() || record.back() != '\n') record += '\n';
-    write_all(STDERR_FILENO, record);
+    standin::write_all(STDERR_FILENO, record);
   }
 
  private:

@@ -1,412 +1,59 @@
-// The deployment service: adds a package from an .appinstaller URI and removes packages by
-// full name, each operation on a thread of its own, failing with the HRESULTs Windows reports.
+// The package deployment service is the stand-in's simulated store (standin/deployment.h). It
+// lives in a module of its own, loaded when the first deployment starts: its libraries (libzip,
+// pugixml, OpenSSL) would otherwise be mapped by every start of the installed application,
+// which deploys nothing.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <zip.h>
+#include <dlfcn.h>
 
-#include <atomic>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
-#include <mutex>
-#include <random>
-#include <thread>
+#include <string>
 
 #include "installer/platform/error.h"
-#include "installer/platform/posix/backend.h"
-#include "installer/platform/posix/certificates.h"
-#include "installer/platform/posix/deployment_errors.h"
-#include "installer/platform/posix/package_store.h"
-#include "installer/platform/posix/platform_root.h"
-#include "installer/platform/posix/range_download.h"
-#include "installer/platform/posix/zip_extract.h"
+#include "installer/platform/posix/services_posix.h"
 
 namespace pellora::platform::posix {
 namespace {
 
-constexpr uint64_t max_app_installer_bytes = 1 << 20;
+constexpr const char* module_name = "libtrevalon-standin-deployment.so";
+constexpr const char* factory_name = "trevalon_standin_package_manager";
 
-// How a step of a deployment fails; the worker turns it into the operation's outcome.
-struct DeploymentFailure {
-  uint32_t hresult;
-  std::string message;
-};
-struct DeploymentCancelled {};
-
-std::string hex_code(uint32_t code) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", code);
-  return text;
+PackageManager* load_service() {
+  // Never closed: its operations run on threads of its own.
+  void* module = ::dlopen(module_name, RTLD_NOW | RTLD_LOCAL);
+  void* factory = module != nullptr ? ::dlsym(module, factory_name) : nullptr;
+  if (factory == nullptr) {
+    const char* detail = ::dlerror();
+    throw PlatformError(hresult::fail, std::string("The package deployment service could not be "
+                                                   "loaded: ") +
+                                           (detail != nullptr ? detail : module_name));
+  }
+  return reinterpret_cast<PackageManager* (*)()>(factory)();
 }
 
-class OperationState {
+class LoadedOnFirstUse final : public PackageManager {
  public:
-  void set_handler(std::function<void(const DeploymentProgress&)> handler) {
-    std::lock_guard lock(mutex_);
-    handler_ = std::move(handler);
+  std::string get_default_package_volume() override {
+    return service().get_default_package_volume();
   }
-
-  void report(DeploymentProgressState state, uint32_t percentage) {
-    std::function<void(const DeploymentProgress&)> handler;
-    {
-      std::lock_guard lock(mutex_);
-      handler = handler_;
-    }
-    if (handler) handler(DeploymentProgress{state, percentage});
-  }
-
-  void finish(AsyncStatus status, uint32_t error_code, DeploymentResult result) {
-    {
-      std::lock_guard lock(mutex_);
-      status_ = status;
-      error_code_ = error_code;
-      result_ = std::move(result);
-    }
-    done_.notify_all();
-  }
-
-  AsyncStatus wait() {
-    std::unique_lock lock(mutex_);
-    done_.wait(lock, [this] { return status_ != AsyncStatus::started; });
-    return status_;
-  }
-
-  AsyncStatus status() {
-    std::lock_guard lock(mutex_);
-    return status_;
-  }
-  uint32_t error_code() {
-    std::lock_guard lock(mutex_);
-    return error_code_;
-  }
-  DeploymentResult results() {
-    std::lock_guard lock(mutex_);
-    return result_;
-  }
-
-  void cancel() {
-    cancel_requested_ = true;
-    downloader.cancel();
-  }
-  void check_cancel() const {
-    if (cancel_requested_) throw DeploymentCancelled{};
-  }
-
-  RangeDownloader downloader;
-
- private:
-  std::mutex mutex_;
-  std::condition_variable done_;
-  AsyncStatus status_ = AsyncStatus::started;
-  uint32_t error_code_ = 0;
-  DeploymentResult result_;
-  std::function<void(const DeploymentProgress&)> handler_;
-  std::atomic<bool> cancel_requested_{false};
-};
-
-// A folder under staging/ that is removed with everything in it unless committed.
-class StagingArea {
- public:
-  StagingArea() {
-    std::random_device random;
-    path_ = staging_folder() + "/" + std::to_string(::getpid()) + "-" + std::to_string(random()) +
-            std::to_string(random());
-    if (!make_directories(path_)) {
-      throw DeploymentFailure{deployment_error::disk_error,
-                              "The staging folder could not be created."};
-    }
-  }
-  ~StagingArea() {
-    remove_tree(path_);
-    ::rmdir(staging_folder().c_str());  // only when no other deployment uses it
-  }
-  StagingArea(const StagingArea&) = delete;
-  StagingArea& operator=(const StagingArea&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-void check_policy() {
-  if (!path_exists(require_admin_marker_path())) return;
-  const char* elevated = std::getenv("TREVALON_PLATFORM_ELEVATED");
-  if (elevated != nullptr && std::string(elevated) == "1") return;
-  throw DeploymentFailure{hresult::access_denied, "Access is denied."};
-}
-
-void take_store(const StoreLock& lock) {
-  if (!lock.opened()) {
-    throw DeploymentFailure{deployment_error::disk_error,
-                            "The package store " + platform_root() + " cannot be opened."};
-  }
-  if (!lock.acquired()) {
-    throw DeploymentFailure{hresult::busy_snapshot,
-                            "The package store is busy with another deployment."};
-  }
-}
-
-int compare_versions(const std::string& left, const std::string& right) {
-  const auto a = parse_package_version(left);
-  const auto b = parse_package_version(right);
-  if (!a || !b) return left.compare(right);
-  return *a < *b ? -1 : (*a > *b ? 1 : 0);
-}
-
-std::string resolve_uri(const std::string& base, const std::string& reference) {
-  if (reference.find("://") != std::string::npos) return reference;
-  const size_t slash = base.rfind('/');
-  return (slash == std::string::npos ? std::string() : base.substr(0, slash + 1)) + reference;
-}
-
-// Unregisters first, so no process gains the identity of a half-removed package.
-void unregister_and_delete(const Registration& registration, const std::string& staging) {
-  std::remove((registrations_folder() + "/" + registration.full_name).c_str());
-  for (const ProtocolRegistration& protocol : registration.protocols) {
-    remove_protocol_if_owned(protocol.scheme, registration.full_name);
-  }
-  const std::string folder = installed_folder(registration.full_name);
-  const std::string doomed = staging + "/removed-" + registration.full_name;
-  if (std::rename(folder.c_str(), doomed.c_str()) == 0) {
-    remove_tree(doomed);
-  } else {
-    remove_tree(folder);
-  }
-}
-
-bool family_still_installed(const std::string& family_name) {
-  for (const Registration& other : installed_packages()) {
-    if (other.family_name == family_name) return true;
-  }
-  return false;
-}
-
-void fail_on(const TransferOutcome& outcome) {
-  if (outcome.hresult == hresult::cancelled) throw DeploymentCancelled{};
-  if (!outcome.ok()) throw DeploymentFailure{outcome.hresult, outcome.message};
-}
-
-std::string identity_text(const PackageIdentity& id) {
-  return id.name + ", " + id.publisher + ", " + id.version + ", " + id.processor_architecture;
-}
-
-DeploymentResult add_package(OperationState& state, const std::string& uri) {
-  state.report(DeploymentProgressState::queued, 0);
-  check_policy();
-  const StoreLock lock;
-  take_store(lock);
-  std::string xml;
-  fail_on(state.downloader.get(uri, xml, max_app_installer_bytes));
-  std::string parse_error;
-  const auto app_installer = parse_app_installer(xml, parse_error);
-  if (!app_installer) {
-    throw DeploymentFailure{deployment_error::invalid_app_installer,
-                            "The .appinstaller file " + uri + " is not valid: " + parse_error};
-  }
-  const PackageIdentity& wanted = app_installer->main_package;
-  AppxManifest wanted_manifest;
-  wanted_manifest.identity = wanted;
-  const Registration target = registration_for(wanted_manifest);
-
-  for (const Registration& installed : installed_packages()) {
-    if (installed.family_name != target.family_name) continue;
-    const int order = compare_versions(installed.identity.version, wanted.version);
-    if (order > 0) {
-      throw DeploymentFailure{
-          hresult::install_downgrade,
-          "The package could not be installed because a higher version of this package (" +
-              installed.full_name + ") is already installed."};
-    }
-    if (order == 0 && installed.full_name == target.full_name &&
-        is_directory(installed_folder(installed.full_name))) {
-      state.report(DeploymentProgressState::completed, 100);
-      return DeploymentResult{"", 0, true};
-    }
-  }
-
-  state.report(DeploymentProgressState::processing, 0);
-  StagingArea staging;
-  const std::string package_file = staging.path() + "/package.msix";
-  const std::string package_uri = resolve_uri(uri, app_installer->main_package_uri);
-  uint32_t last_percentage = 0;
-  fail_on(state.downloader.download(package_uri, package_file, [&](uint64_t done, uint64_t total) {
-    const auto percentage = static_cast<uint32_t>(total == 0 ? 0 : done * 90 / total);
-    if (percentage != last_percentage) {
-      last_percentage = percentage;
-      state.report(DeploymentProgressState::processing, percentage);
-    }
-  }));
-  state.check_cancel();
-
-  const std::string content = staging.path() + "/content";
-  PackageArchive archive(package_file);
-  if (!archive.opened()) {
-    throw DeploymentFailure{deployment_error::corrupt_package,
-                            "The package " + package_uri + " is not a valid package archive."};
-  }
-  const auto manifest_xml = archive.read("AppxManifest.xml");
-  if (!manifest_xml) {
-    throw DeploymentFailure{deployment_error::invalid_manifest,
-                            "The package " + package_uri + " has no AppxManifest.xml."};
-  }
-  const auto manifest = parse_appx_manifest(*manifest_xml, parse_error);
-  if (!manifest) {
-    throw DeploymentFailure{deployment_error::invalid_manifest,
-                            "The package's AppxManifest.xml is not valid: " + parse_error};
-  }
-  const PackageIdentity& found = manifest->identity;
-  if (found.name != wanted.name || found.publisher != wanted.publisher ||
-      compare_versions(found.version, wanted.version) != 0 ||
-      found.processor_architecture != wanted.processor_architecture ||
-      found.resource_id != wanted.resource_id) {
-    throw DeploymentFailure{deployment_error::identity_mismatch,
-                            "The package's identity (" + identity_text(found) +
-                                ") does not match the .appinstaller file's MainPackage (" +
-                                identity_text(wanted) + ")."};
-  }
-  if (!publisher_is_trusted(found.publisher)) {
-    throw DeploymentFailure{hresult::untrusted_root,
-                            "A certificate chain processed, but terminated in a root certificate "
-                            "which is not trusted by the trust provider."};
-  }
-  std::string extract_error;
-  if (!archive.extract_all(content, extract_error, [&](uint32_t done, uint32_t total) {
-        state.report(DeploymentProgressState::processing, 90 + (total ? done * 9 / total : 9));
-      })) {
-    throw DeploymentFailure{deployment_error::corrupt_package, extract_error};
-  }
-  state.check_cancel();
-
-  // From here on the deployment runs to its end: the package becomes visible in one rename.
-  const Registration registration = registration_for(*manifest);
-  const std::string folder = installed_folder(registration.full_name);
-  if (!make_directories(packages_folder())) {
-    throw DeploymentFailure{deployment_error::disk_error,
-                            "The packages folder could not be created."};
-  }
-  if (path_exists(folder)) {
-    std::remove((registrations_folder() + "/" + registration.full_name).c_str());
-    remove_tree(folder);
-  }
-  if (std::rename(content.c_str(), folder.c_str()) != 0) {
-    throw DeploymentFailure{deployment_error::disk_error,
-                            "The package folder " + folder + " could not be created."};
-  }
-  if (!write_registration(registration)) {
-    remove_tree(folder);
-    throw DeploymentFailure{deployment_error::disk_error, "The package could not be registered."};
-  }
-  const std::string data = family_data_folder(registration.family_name);
-  for (const char* name : {"LocalState", "RoamingState", "LocalCache"}) {
-    make_directories(data + "/" + name);
-  }
-  for (const ProtocolRegistration& protocol : registration.protocols) {
-    write_protocol(protocol.scheme, ProtocolHandler{registration.full_name, protocol.executable});
-  }
-  for (const Registration& installed : installed_packages()) {
-    if (installed.family_name == registration.family_name &&
-        installed.full_name != registration.full_name) {
-      unregister_and_delete(installed, staging.path());
-    }
-  }
-  state.report(DeploymentProgressState::completed, 100);
-  return DeploymentResult{"", 0, true};
-}
-
-DeploymentResult remove_package(OperationState& state, const std::string& full_name) {
-  state.report(DeploymentProgressState::queued, 0);
-  const StoreLock lock;
-  take_store(lock);
-  const auto registration = read_registration(full_name);
-  if (!registration) {
-    throw DeploymentFailure{
-        hresult::package_not_found,
-        "Remove operation on package " + full_name + " failed because the package was not found."};
-  }
-  state.check_cancel();
-  state.report(DeploymentProgressState::processing, 10);
-  StagingArea staging;
-  unregister_and_delete(*registration, staging.path());
-  state.report(DeploymentProgressState::processing, 80);
-  // Windows keeps a family's data while any package of the family remains.
-  if (!family_still_installed(registration->family_name)) {
-    remove_tree(family_data_folder(registration->family_name));
-  }
-  state.report(DeploymentProgressState::completed, 100);
-  return DeploymentResult{"", 0, false};
-}
-
-class PosixDeploymentOperation final : public DeploymentOperation {
- public:
-  template <typename Work>
-  explicit PosixDeploymentOperation(Work work) : state_(std::make_shared<OperationState>()) {
-    worker_ = std::thread([state = state_, work = std::move(work)] {
-      try {
-        state->finish(AsyncStatus::completed, 0, work(*state));
-      } catch (const DeploymentCancelled&) {
-        state->finish(AsyncStatus::canceled, 0,
-                      DeploymentResult{"error " + hex_code(hresult::cancelled) +
-                                           ": The operation was canceled by the user.",
-                                       static_cast<int32_t>(hresult::cancelled), false});
-      } catch (const DeploymentFailure& failure) {
-        state->finish(
-            AsyncStatus::error, failure.hresult,
-            DeploymentResult{"error " + hex_code(failure.hresult) + ": " + failure.message,
-                             static_cast<int32_t>(failure.hresult), false});
-      } catch (const std::exception& error) {
-        state->finish(AsyncStatus::error, hresult::fail,
-                      DeploymentResult{"error " + hex_code(hresult::fail) + ": " + error.what(),
-                                       static_cast<int32_t>(hresult::fail), false});
-      }
-    });
-  }
-
-  ~PosixDeploymentOperation() override {
-    if (!worker_.joinable()) return;
-    // The last owner may be a progress handler running on the worker itself.
-    if (worker_.get_id() == std::this_thread::get_id()) {
-      worker_.detach();
-    } else {
-      worker_.join();
-    }
-  }
-
-  void set_progress_handler(std::function<void(const DeploymentProgress&)> handler) override {
-    state_->set_handler(std::move(handler));
-  }
-  AsyncStatus wait() override { return state_->wait(); }
-  AsyncStatus status() override { return state_->status(); }
-  uint32_t error_code() override { return state_->error_code(); }
-  DeploymentResult get_results() override { return state_->results(); }
-  void cancel() override { state_->cancel(); }
-
- private:
-  std::shared_ptr<OperationState> state_;
-  std::thread worker_;
-};
-
-class PosixPackageManager final : public PackageManager {
- public:
-  std::string get_default_package_volume() override { return packages_folder(); }
-
   std::shared_ptr<DeploymentOperation> add_package_by_app_installer_file(
-      const std::string& uri, uint32_t /*options*/, const std::string& /*volume*/) override {
-    return std::make_shared<PosixDeploymentOperation>(
-        [uri](OperationState& state) { return add_package(state, uri); });
+      const std::string& uri, uint32_t options, const std::string& volume) override {
+    return service().add_package_by_app_installer_file(uri, options, volume);
+  }
+  std::shared_ptr<DeploymentOperation> remove_package(const std::string& full_name) override {
+    return service().remove_package(full_name);
   }
 
-  std::shared_ptr<DeploymentOperation> remove_package(const std::string& full_name) override {
-    return std::make_shared<PosixDeploymentOperation>(
-        [full_name](OperationState& state) { return posix::remove_package(state, full_name); });
+ private:
+  static PackageManager& service() {
+    // A throw leaves the static uninitialised, so a later call tries again.
+    static PackageManager* const loaded = load_service();
+    return *loaded;
   }
 };
 
 }  // namespace
 
 PackageManager* package_manager() {
-  static PosixPackageManager instance;
+  static LoadedOnFirstUse instance;
   return &instance;
 }
 

@@ -14,16 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "installer/platform/last_error.h"
-#include "installer/platform/posix/backend.h"
+#include "installer/platform/posix/services_posix.h"
 #include "installer/platform/posix/win32_errors.h"
 
 namespace pellora::platform::posix {
 namespace {
 
-constexpr uint32_t error_file_exists = 80;  // ERROR_FILE_EXISTS
-constexpr uint32_t error_directory = 267;   // ERROR_DIRECTORY: the directory name is invalid
 // SHFileOperationW's own results for what the Win32 codes do not cover.
 constexpr int de_same_file = 0x71;      // source and destination are the same
 constexpr int de_dest_subtree = 0x76;   // the destination lies inside the source
@@ -133,7 +131,7 @@ std::string windows_message(uint32_t code, int error) {
       return "Cannot create a file when that file already exists.";
     case win32::filename_too_long:
       return "The filename or extension is too long.";
-    case error_directory:
+    case win32::directory:
       return "The directory name is invalid.";
     default:
       return std::strerror(error);
@@ -386,7 +384,7 @@ class PosixFiles final : public Files {
     struct stat info;
     if (::fstat(in.get(), &info) != 0) return fail(win32_error_from_errno(errno));
     if (S_ISDIR(info.st_mode) || is_directory(target)) return fail(win32::access_denied);
-    if (fail_if_exists && ::access(target.c_str(), F_OK) == 0) return fail(error_file_exists);
+    if (fail_if_exists && ::access(target.c_str(), F_OK) == 0) return fail(win32::file_exists);
 
     // Written beside the target and renamed over it, so a reader (or a running copy of the
     // program) never sees half a file.
@@ -401,7 +399,7 @@ class PosixFiles final : public Files {
     if (error == 0) error = rename_into_place(temporary, target, fail_if_exists);
     if (error != 0) {
       ::unlink(temporary.c_str());
-      return fail(error == EEXIST ? error_file_exists : win32_error_from_errno(error));
+      return fail(error == EEXIST ? win32::file_exists : win32_error_from_errno(error));
     }
     return true;
   }
@@ -493,7 +491,7 @@ class PosixFiles final : public Files {
   void ensure_folder_exists(const std::string& path) override {
     struct stat info;
     if (::stat(path.c_str(), &info) != 0) raise_storage_error(errno, path);
-    if (!S_ISDIR(info.st_mode)) raise_storage_code(error_directory);
+    if (!S_ISDIR(info.st_mode)) raise_storage_code(win32::directory);
   }
 
  private:

@@ -12,9 +12,9 @@
 #include <string>
 
 #include "installer/platform/error.h"
-#include "installer/platform/posix/backend.h"
-#include "installer/platform/posix/curl_library.h"
-#include "installer/platform/posix/http_timeouts.h"
+#include "installer/platform/posix/services_posix.h"
+#include "standin/curl_library.h"
+#include "standin/http_timeouts.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -91,12 +91,15 @@ std::string reason_phrase(uint32_t status) {
   }
 }
 
-constexpr uint32_t unrecognized_scheme = 0x80072EE6;  // ERROR_INTERNET_UNRECOGNIZED_SCHEME
-constexpr uint32_t connection_aborted = 0x80072EFE;   // ERROR_INTERNET_CONNECTION_ABORTED
-constexpr uint32_t invalid_ca = 0x80072F0D;           // ERROR_INTERNET_INVALID_CA
-constexpr uint32_t redirect_failed = 0x80072F7C;      // ERROR_HTTP_REDIRECT_FAILED
-constexpr uint32_t secure_failure = 0x80072F8F;       // ERROR_INTERNET_SECURE_FAILURE
-constexpr uint32_t file_too_large = 0x800700DF;       // HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)
+using hresult::connection_aborted;
+using hresult::file_too_large;
+using hresult::invalid_ca;
+using hresult::redirect_failed;
+using hresult::secure_failure;
+using hresult::unrecognized_scheme;
+using standin::curl_library;
+using standin::http_timeouts;
+using standin::HttpTimeouts;
 
 PlatformError timeout_error() { return PlatformError(hresult::timeout, "The operation timed out"); }
 

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "installer/platform/last_error.h"
+#include "installer/platform/backend.h"
 
 namespace pellora::platform {
 namespace {

@@ -3,26 +3,20 @@
 
 #include <unistd.h>
 
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "installer/platform/last_error.h"
-#include "installer/platform/posix/backend.h"
-#include "installer/platform/posix/manifest.h"
-#include "installer/platform/posix/package_store.h"
-#include "installer/platform/posix/platform_root.h"
+#include "installer/platform/posix/services_posix.h"
+#include "standin/package_identity.h"
+#include "standin/package_store.h"
+#include "standin/platform_root.h"
 
 namespace pellora::platform::posix {
 namespace {
 
-constexpr uint32_t insufficient_buffer = 122;  // what GetCurrentPackageFullName(0, null) answers
-
-std::optional<Registration> current_registration() {
-  const std::string executable = real_path("/proc/self/exe");
-  if (executable.empty()) return std::nullopt;
-  return package_containing(executable);
-}
+using standin::Registration;
 
 Registration require_registration() {
-  auto registration = current_registration();
+  auto registration = standin::current_process_package();
   if (!registration) {
     throw PlatformError(hresult::no_package, "The process has no package identity.");
   }
@@ -30,25 +24,27 @@ Registration require_registration() {
 }
 
 std::string data_subfolder(const char* name) {
-  const std::string path = family_data_folder(require_registration().family_name) + "/" + name;
+  const std::string path =
+      standin::family_data_folder(require_registration().family_name) + "/" + name;
   // Windows creates the folders at registration; a folder removed since is made again.
-  make_directories(path);
+  standin::make_directories(path);
   return path;
 }
 
 class PosixCurrentPackage final : public CurrentPackage {
  public:
   uint32_t get_current_package_full_name_result() override {
-    return current_registration() ? insufficient_buffer : win32::no_package;
+    // With a zero length and no buffer, a packaged process learns the length it needs.
+    return standin::current_process_package() ? win32::insufficient_buffer : win32::no_package;
   }
 
   std::string installed_path() override {
-    return installed_folder(require_registration().full_name);
+    return standin::installed_folder(require_registration().full_name);
   }
 
   PackageVersion version() override {
     const Registration registration = require_registration();
-    const auto parts = parse_package_version(registration.identity.version);
+    const auto parts = standin::parse_package_version(registration.identity.version);
     if (!parts) throw PlatformError(hresult::fail, "The package's version is not valid.");
     return PackageVersion{(*parts)[0], (*parts)[1], (*parts)[2], (*parts)[3]};
   }

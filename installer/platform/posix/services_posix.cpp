@@ -1,4 +1,6 @@
-#include "installer/platform/posix/backend.h"
+#include "installer/platform/posix/services_posix.h"
+
+#include "installer/platform/backend.h"
 
 namespace pellora::platform {
 

@@ -15,11 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "installer/platform/last_error.h"
-#include "installer/platform/posix/backend.h"
-#include "installer/platform/posix/command_line_rules.h"
-#include "installer/platform/posix/package_store.h"
+#include "installer/platform/backend.h"
+#include "installer/platform/posix/services_posix.h"
 #include "installer/platform/posix/win32_errors.h"
+#include "standin/command_line_rules.h"
+#include "standin/package_store.h"
 
 extern char** environ;
 
@@ -44,7 +44,7 @@ std::string uri_scheme(const std::string& file) {
   const size_t colon = file.find(':');
   if (colon == std::string::npos) return {};
   std::string scheme = file.substr(0, colon);
-  if (!is_valid_scheme(scheme)) return {};
+  if (!standin::is_valid_scheme(scheme)) return {};
   for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return scheme;
 }
@@ -175,11 +175,12 @@ class PosixShell final : public Shell {
     }
     std::string program;
     if (const std::string scheme = uri_scheme(file); !scheme.empty()) {
-      const auto handler = protocol_handler(scheme);
-      if (!handler || handler->executable.empty() || !read_registration(handler->full_name)) {
+      const auto handler = standin::protocol_handler(scheme);
+      if (!handler || handler->executable.empty() ||
+          !standin::read_registration(handler->full_name)) {
         return fail(win32::no_association, se_err_noassoc);
       }
-      program = installed_folder(handler->full_name) + "/" + handler->executable;
+      program = standin::installed_folder(handler->full_name) + "/" + handler->executable;
       if (!is_executable_file(program)) {
         return fail(win32::file_not_found, se_err_fnf);
       }
@@ -190,7 +191,7 @@ class PosixShell final : public Shell {
                                : fail(win32::file_not_found, se_err_fnf);
       }
     }
-    const int error = spawn_detached(program, split_command_line(parameters), elevate);
+    const int error = spawn_detached(program, standin::split_command_line(parameters), elevate);
     if (error != 0) {
       // ShellExecute answers with the small Win32 code itself (2, 5, 11), else 0.
       const uint32_t code = set_last_error_from_errno(error);

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "installer/platform/last_error.h"
-#include "installer/platform/posix/backend.h"
+#include "installer/platform/backend.h"
+#include "installer/platform/posix/services_posix.h"
 #include "installer/platform/posix/win32_errors.h"
 
 namespace pellora::platform::posix {

@@ -11,9 +11,9 @@
 #include <optional>
 #include <thread>
 
-#include "installer/platform/posix/backend.h"
+#include "installer/platform/posix/services_posix.h"
 #include "installer/platform/posix/terminal_view.h"
-#include "installer/platform/posix/write_all.h"
+#include "standin/write_all.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -81,10 +81,10 @@ class TerminalView final : public WindowSurface {
       if (line_on_screen_) box += clear_line;
       line_on_screen_ = false;
       box += "---- " + caption + " ----\n" + text + "\n";
-      write_all(out_fd_, box);
+      standin::write_all(out_fd_, box);
     }
     if (::isatty(in_fd_) == 1) {
-      write_all(out_fd_, "(press Enter)\n");
+      standin::write_all(out_fd_, "(press Enter)\n");
       char c = 0;
       for (;;) {
         const ssize_t got = ::read(in_fd_, &c, 1);
@@ -142,10 +142,11 @@ class TerminalView final : public WindowSurface {
     if (box_open_) return;
     if (out_is_terminal_) {
       if (view_.visible) {
-        write_all(out_fd_, clear_line + terminal_view_line(view_, frame_, terminal_width()));
+        standin::write_all(out_fd_,
+                           clear_line + terminal_view_line(view_, frame_, terminal_width()));
         line_on_screen_ = true;
       } else if (line_on_screen_) {
-        write_all(out_fd_, clear_line);
+        standin::write_all(out_fd_, clear_line);
         line_on_screen_ = false;
       }
       return;
@@ -158,7 +159,7 @@ class TerminalView final : public WindowSurface {
     }
     std::string line = terminal_view_line(view_, 0, 0);
     if (line == last_line_) return;
-    write_all(out_fd_, line + "\n");
+    standin::write_all(out_fd_, line + "\n");
     last_line_ = std::move(line);
   }
 

@@ -7,23 +7,11 @@
 
 #include "launcher/platform/platform.h"
 #include "launcher/platform/posix/known_folders.h"
+#include "standin/package_store.h"
+#include "standin/write_all.h"
 
 namespace launcher::platform {
 namespace {
-
-void write_all(int fd, std::string_view text) {
-  const char* data = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    data += written;
-    left -= static_cast<size_t>(written);
-  }
-}
 
 std::optional<std::string> environment_variable(const std::string& name) {
   const char* value = std::getenv(name.c_str());
@@ -34,7 +22,9 @@ std::optional<std::string> environment_variable(const std::string& name) {
 class PosixPlatform final : public Platform {
  public:
   KnownFolderPath known_folder_path(KnownFolder folder, KnownFolderMode mode) override {
-    return posix::stand_in_known_folder_path(folder, mode, executable_path(), environment_variable);
+    // Package identity is decided once, when the process starts.
+    static const std::optional<standin::Registration> package = standin::current_process_package();
+    return posix::stand_in_known_folder_path(folder, mode, package, environment_variable);
   }
 
   std::optional<std::string> get_variable(const std::string& name) override {
@@ -52,7 +42,7 @@ class PosixPlatform final : public Platform {
   void debug_output(std::string_view text) override {
     std::string record(text);
     if (record.empty() || record.back() != '\n') record += '\n';
-    write_all(STDERR_FILENO, record);
+    standin::write_all(STDERR_FILENO, record);
   }
 
   // Nobody can close a box that nobody sees: wait only when a person is at the terminal.
@@ -60,7 +50,7 @@ class PosixPlatform final : public Platform {
     std::string record;
     record.append(caption).append("\n").append(text);
     if (record.back() != '\n') record += '\n';
-    write_all(STDERR_FILENO, record);
+    standin::write_all(STDERR_FILENO, record);
     if (::isatty(STDIN_FILENO) == 1) {
       char byte = 0;
       while (true) {
@@ -84,7 +74,7 @@ Platform& system_platform() {
   return instance;
 }
 
-void write_standard_error(std::string_view text) { write_all(STDERR_FILENO, text); }
+void write_standard_error(std::string_view text) { standin::write_all(STDERR_FILENO, text); }
 
 void exit_process(int code) { std::exit(code); }
 

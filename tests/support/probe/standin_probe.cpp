@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "installer/platform/posix/backend.h"
-#include "installer/platform/posix/command_line_rules.h"
+#include "standin/command_line_rules.h"
 
 extern char** environ;
 
 int main(int argc, char** argv) {
   const char* report_path = std::getenv("TREVALON_PROBE_REPORT");
   if (report_path == nullptr) return 2;
-  auto* package = pellora::platform::posix::current_package();
+  auto* package = pellora::platform::backend_services().current_package;
   std::string report;
   report += "identity=" + std::to_string(package->get_current_package_full_name_result()) + "\n";
   try {
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     if (std::strncmp(*entry, "TREVALON_", 9) == 0) report += std::string("env=") + *entry + "\n";
   }
   const std::vector<std::string> arguments(argv + 1, argv + argc);
-  report += "command_line=" + pellora::platform::posix::join_command_line(arguments) + "\n";
+  report += "command_line=" + standin::join_command_line(arguments) + "\n";
   for (const std::string& argument : arguments) report += "arg=" + argument + "\n";
   const std::string temporary = std::string(report_path) + ".partial";
   {

@@ -1,0 +1,144 @@
+#include "installer/core/burned_in_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace pellora {
+namespace {
+
+const std::string marker = "BURNED_IN_DATA 3B7E1D92-5A4C-4F08-9E61-C2D4A87F0B35";
+
+std::string filler() {
+  std::string text;
+  for (int i = 0; i < 2048; ++i) text += "+-------";
+  return text;
+}
+
+// A block as the packaging step leaves it: the record over the start of the pristine block.
+std::vector<uint8_t> burned_block(const std::string& record) {
+  std::string block = marker + filler() + std::string(1, '\0');
+  block.replace(0, record.size(), record);
+  return std::vector<uint8_t>(block.begin(), block.end());
+}
+
+ParsedSettingsBlock parse(const std::vector<uint8_t>& block) {
+  return parse_settings_block(block.data(), block.size());
+}
+
+TEST(BurnedInSettings, ReadsTheEightStringsAndTheFlags) {
+  const std::string record("a\0\0b\0\0\0\0\0\0\x03", 11);
+  const ParsedSettingsBlock parsed = parse(burned_block(record));
+  EXPECT_EQ(parsed.problem, "");
+  EXPECT_EQ(parsed.settings.site_base_url, "a");
+  EXPECT_EQ(parsed.settings.appinstaller_file_name, "");
+  EXPECT_EQ(parsed.settings.launch_uri, "b");
+  EXPECT_EQ(parsed.settings.package_full_name, "");
+  EXPECT_EQ(parsed.settings.installer_file_name, "");
+  EXPECT_EQ(parsed.settings.eighth, "");
+  EXPECT_TRUE(parsed.settings.aggressive_updates);
+  EXPECT_TRUE(parsed.settings.escape_hatch_enabled);
+
+  const char full_record[] =
+      " https://example.test/app/ \0App.appinstaller\0app-scheme:\xC3\xA9t\xC3\xA9\0"
+      "App_1.2.3.4_arm64__pub\0bin\\App.exe\0App.cer\0Setup.exe\0extra\0\x01";
+  const std::string full(full_record, sizeof full_record - 1);
+  const ParsedSettingsBlock second = parse(burned_block(full));
+  EXPECT_EQ(second.problem, "");
+  EXPECT_EQ(second.settings.site_base_url, " https://example.test/app/ ");  // kept as written
+  EXPECT_EQ(second.settings.appinstaller_file_name, "App.appinstaller");
+  EXPECT_EQ(second.settings.launch_uri, "app-scheme:\xC3\xA9t\xC3\xA9");
+  EXPECT_EQ(second.settings.package_full_name, "App_1.2.3.4_arm64__pub");
+  EXPECT_EQ(second.settings.app_exe_name, "bin\\App.exe");
+  EXPECT_EQ(second.settings.certificate_file_name, "App.cer");
+  EXPECT_EQ(second.settings.installer_file_name, "Setup.exe");
+  EXPECT_EQ(second.settings.eighth, "extra");
+  EXPECT_TRUE(second.settings.aggressive_updates);
+  EXPECT_FALSE(second.settings.escape_hatch_enabled);
+}
+
+TEST(BurnedInSettings, OnlyTheTwoLowFlagBitsCount) {
+  const struct {
+    char flag;
+    bool aggressive;
+    bool escape_hatch;
+  } cases[] = {{'\xFC', false, false},
+               {'\x01', true, false},
+               {'\x02', false, true},
+               {'\xFF', true, true},
+               {'\x00', false, false}};
+  for (const auto& c : cases) {
+    const ParsedSettingsBlock parsed = parse(burned_block(std::string(8, '\0') + c.flag));
+    EXPECT_EQ(parsed.problem, "");
+    EXPECT_EQ(parsed.settings.aggressive_updates, c.aggressive) << int(c.flag);
+    EXPECT_EQ(parsed.settings.escape_hatch_enabled, c.escape_hatch) << int(c.flag);
+  }
+}
+
+TEST(BurnedInSettings, FillsTheWholeBlockExactly) {
+  // The longest record that fits: the flag byte is the block's last byte.
+  std::string record = std::string(settings_block_size - 9, 'u') + std::string(8, '\0') + "\x02";
+  ASSERT_EQ(record.size(), settings_block_size);
+  ParsedSettingsBlock parsed = parse(std::vector<uint8_t>(record.begin(), record.end()));
+  EXPECT_EQ(parsed.problem, "");
+  EXPECT_EQ(parsed.settings.site_base_url.size(), settings_block_size - 9);
+  EXPECT_TRUE(parsed.settings.escape_hatch_enabled);
+
+  // One byte more and the flag byte falls outside.
+  record = std::string(settings_block_size - 8, 'u') + std::string(8, '\0');
+  parsed = parse(std::vector<uint8_t>(record.begin(), record.end()));
+  EXPECT_NE(parsed.problem, "");
+  EXPECT_EQ(parsed.settings.site_base_url, "");
+}
+
+TEST(BurnedInSettings, UnconfiguredOrMalformedBlocksLeaveTheSettingsEmpty) {
+  std::string pristine = marker + filler() + std::string(1, '\0');
+  ParsedSettingsBlock parsed = parse(std::vector<uint8_t>(pristine.begin(), pristine.end()));
+  EXPECT_NE(parsed.problem.find("has not been configured by the packaging step"),
+            std::string::npos);
+  EXPECT_EQ(parsed.settings.site_base_url, "");
+
+  // Seven strings and then the end of the block.
+  std::string seven = std::string(settings_block_size - 7, 'x') + std::string(7, '\0');
+  parsed = parse(std::vector<uint8_t>(seven.begin(), seven.end()));
+  EXPECT_NE(parsed.problem.find("damaged"), std::string::npos);
+  EXPECT_EQ(parsed.settings.site_base_url, "");
+
+  // No NUL at all; a block without one must not be read past (ASan would see it).
+  const std::vector<uint8_t> no_nul(settings_block_size, 'x');
+  EXPECT_NE(parse(no_nul).problem, "");
+
+  // A marker that was only partly overwritten is no longer the marker.
+  std::string partly = pristine;
+  partly[0] = 'X';
+  parsed = parse(std::vector<uint8_t>(partly.begin(), partly.end()));
+  EXPECT_NE(parsed.problem.find("damaged"), std::string::npos);
+
+  EXPECT_NE(parse_settings_block(nullptr, 0).problem, "");
+  const std::vector<uint8_t> tiny(9, 0);
+  EXPECT_EQ(parse(tiny).problem, "");
+}
+
+TEST(BurnedInSettings, ThisUnburnedProgramReportsItselfUnconfigured) {
+  // Read at start-up from the block itself, so a program that was never burned says so.
+  EXPECT_NE(burned_in_settings_problem().find("has not been configured"), std::string::npos);
+}
+
+TEST(BurnedInSettings, TheBuiltInstallerCarriesThePristineBlockOnce) {
+  std::ifstream in(std::string(TREVALON_BIN_DIR) + "/pellora", std::ios::binary);
+  ASSERT_TRUE(in) << "build the pellora program first";
+  const std::string program((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t first = program.find(marker);
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(program.find(marker, first + 1), std::string::npos);
+  ASSERT_LE(first + settings_block_size, program.size());
+  EXPECT_EQ(program.compare(first + marker.size(), filler().size(), filler()), 0);
+  EXPECT_EQ(program[first + settings_block_size - 1], '\0');
+}
+
+}  // namespace
+}  // namespace pellora

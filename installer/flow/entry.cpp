@@ -1,0 +1,52 @@
+#include "installer/flow/entry.h"
+
+#include <exception>
+#include <thread>
+
+#include "installer/core/burned_in_settings.h"
+#include "installer/core/command_line.h"
+#include "installer/core/progress_window.h"
+#include "installer/core/state.h"
+#include "installer/platform/backend.h"
+#include "installer/platform/services.h"
+
+namespace pellora {
+namespace {
+
+void start_flow(void (*flow)()) {
+  // Marked before the thread starts, so that a close arriving at once already counts as a
+  // cancellation of the work.
+  set_flow_running(true);
+  std::thread([flow] {
+    try {
+      flow();
+    } catch (const std::exception& error) {
+      // Last resort only: the flow reports its own failures.
+      report_error(error.what());
+    }
+    set_flow_running(false);
+  }).detach();
+}
+
+}  // namespace
+
+int run_installer(const std::string& command_line, void (*flow)()) {
+  const ParsedCommandLine parsed = parse_command_line(command_line);
+  update_mode = parsed.update_mode;
+  forwarded_args = parsed.forwarded_args;
+
+  platform::services() = platform::backend_services();
+  create_progress_window();
+
+  if (const std::string& problem = burned_in_settings_problem(); !problem.empty()) {
+    report_error(problem);
+  }
+  start_flow(flow);
+  const int exit_code = run_message_loop();
+  // As returning from the entry point ends every thread on Windows: leave without running
+  // static destructors under the feet of the flow's thread.
+  platform::services().system->exit_process(exit_code);
+  return exit_code;  // not reached
+}
+
+}  // namespace pellora

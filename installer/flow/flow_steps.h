@@ -1,0 +1,25 @@
+#pragma once
+// Steps that more than one run mode takes. Flow threads only.
+
+#include "installer/core/state.h"
+
+namespace pellora {
+
+// ExitProcess through the platform.
+[[noreturn]] void exit_process(int code);
+
+// The packaged start: the application, the metadata, the escape hatch and the update decision;
+// ends the process.
+[[noreturn]] void after_launch_steps();
+
+// Installs, then opens the launch URI in `next_mode` and ends the process. Returns only when
+// the install yielded false.
+void install_then_open_launch_uri(RunMode next_mode);
+
+// The reinstall run mode: backs the data up, removes the package and hands over to the site's
+// installer. Returns only when the removal yielded false.
+void reinstall();
+// The restore_backup run mode: restores a backup from a packaged run, or installs first.
+void restore_backup();
+
+}  // namespace pellora

@@ -1,0 +1,17 @@
+// The process's entry point on POSIX: the set-up only this OS needs, then the shared entry.
+
+#include <string>
+#include <vector>
+
+#include "installer/platform/backend.h"
+#include "installer/platform/posix/terminal_view.h"
+#include "standin/command_line_rules.h"
+
+int main(int argc, char** argv) {
+  // Before any thread exists: the window's event thread takes these signals with sigwait.
+  pellora::platform::posix::block_window_signals();
+  // Windows hands a program its command line as one text; here it is rebuilt from argv by the
+  // same rules that split it.
+  const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  return pellora::installer_main(standin::join_command_line(arguments));
+}

@@ -1,0 +1,28 @@
+// The shell's contract, run against the backend that is built: failures carry the Win32 error
+// that ShellExecute leaves behind.
+
+#include <gtest/gtest.h>
+
+#include "installer/platform/backend.h"
+#include "tests/support/scratch_folder.h"
+
+namespace pellora::platform {
+namespace {
+
+intptr_t open(const std::string& file, const std::string& verb = "open") {
+  set_last_error(0);
+  return backend_services().shell->shell_execute(verb, file, "", sw_shownormal);
+}
+
+TEST(ShellContract, FailuresCarryTheWindowsLastError) {
+  const pellora::testing::ScratchFolder scratch;
+  EXPECT_LE(open(scratch.path("missing.exe")), 32);
+  EXPECT_EQ(get_last_error(), win32::file_not_found);
+  EXPECT_LE(open("no-such-program-anywhere.exe"), 32);
+  EXPECT_EQ(get_last_error(), win32::file_not_found);
+  EXPECT_LE(open("unregistered-scheme-of-a-test:anything"), 32);
+  EXPECT_EQ(get_last_error(), win32::no_association);
+}
+
+}  // namespace
+}  // namespace pellora::platform

@@ -1,0 +1,45 @@
+#include "standin/command_line_rules.h"
+
+#include <gtest/gtest.h>
+
+namespace standin {
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(CommandLineRules, SplitsLikeTheWindowsRuntime) {
+  EXPECT_EQ(split_command_line(""), Args{});
+  EXPECT_EQ(split_command_line("  a\tb  "), (Args{"a", "b"}));
+  EXPECT_EQ(split_command_line(R"("a b" c)"), (Args{"a b", "c"}));
+  EXPECT_EQ(split_command_line(R"(a\\b)"), (Args{R"(a\\b)"}));
+  EXPECT_EQ(split_command_line(R"(a\"b)"), (Args{"a\"b"}));
+  EXPECT_EQ(split_command_line(R"(a\\"b c")"), (Args{R"(a\b c)"}));
+  EXPECT_EQ(split_command_line(R"("")"), (Args{""}));
+  EXPECT_EQ(split_command_line(R"("a""b")"), (Args{"a\"b"}));
+  EXPECT_EQ(split_command_line("C:\\Program Files\\x"), (Args{"C:\\Program", "Files\\x"}));
+}
+
+TEST(CommandLineRules, JoinThenSplitGivesTheArgumentsBack) {
+  const std::vector<Args> cases = {
+      {},
+      {""},
+      {"", ""},
+      {"plain"},
+      {"with space", "tab\there"},
+      {"quote\"inside", "\"", "\\\""},
+      {"trailing\\", "trailing space\\", "\\\\server\\share\\"},
+      {"new\nline", "O'Brien", "mode=repair verbose", "\xF0\x9F\x98\x80"},
+  };
+  for (const Args& arguments : cases) {
+    EXPECT_EQ(split_command_line(join_command_line(arguments)), arguments)
+        << join_command_line(arguments);
+  }
+}
+
+TEST(CommandLineRules, JoinLeavesSimpleArgumentsUnquoted) {
+  EXPECT_EQ(join_command_line({"a", "b=c", "--x"}), "a b=c --x");
+  EXPECT_EQ(join_command_line({"a b"}), "\"a b\"");
+}
+
+}  // namespace
+}  // namespace standin
