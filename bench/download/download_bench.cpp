@@ -10,7 +10,6 @@
 #include "installer/download/download.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "tests/support/disk_files.h"
 
 namespace {
 
@@ -28,12 +27,11 @@ int main(int argc, char** argv) {
   }
   using namespace pellora;
   QuietDebugOutput debug;
-  testing::DiskFiles files;
   platform::Services& services = platform::services();
   services.debug = &debug;
   services.system = platform::backend_services().system;
   services.http = platform::backend_services().http;
-  services.files = &files;
+  services.files = pellora::platform::backend_services().files;
   create_progress_window();
 
   const auto start = std::chrono::steady_clock::now();

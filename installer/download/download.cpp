@@ -1,11 +1,6 @@
 #include "installer/download/download.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
@@ -18,7 +13,6 @@ namespace pellora {
 namespace {
 
 using platform::hresult::connection_aborted;
-using platform::hresult::disk_full;
 using platform::hresult::file_too_large;
 
 platform::PlatformError too_large_error(uint64_t max_bytes) {
@@ -56,59 +50,17 @@ class HttpBodyStream final : public InputStream {
   uint64_t delivered_ = 0;
 };
 
-platform::PlatformError write_error(const std::string& path, int error) {
-  return platform::PlatformError(error == ENOSPC ? disk_full : platform::hresult::fail,
-                                 "Could not write " + path + ": " + std::strerror(error));
-}
-
-// Chunks go to "<target>.partial" beside the target, which is swapped in by commit(), so memory
-// stays flat whatever the size and the target is either empty or complete. An uncommitted
-// partial file is removed.
-class PartialFileOutput final : public OutputStream {
+// The body goes to a pending file beside the target, which replaces the target only once the
+// whole of it has arrived: the target is never half a program, and two downloads of the same
+// name at once never write into one file. An uncommitted pending file is removed.
+class PendingFileOutput final : public OutputStream {
  public:
-  explicit PartialFileOutput(std::string target)
-      : target_(std::move(target)), partial_(target_ + ".partial") {
-    file_ = std::fopen(partial_.c_str(), "wb");
-    if (file_ == nullptr) throw write_error(partial_, errno);
-    // Large writes; the default buffer would cost a system call per 4 KiB.
-    std::setvbuf(file_, buffer_.get(), _IOFBF, buffer_bytes);
-  }
-
-  ~PartialFileOutput() override {
-    if (file_ != nullptr) std::fclose(file_);
-    if (!committed_) {
-      std::error_code ignored;
-      std::filesystem::remove(partial_, ignored);
-    }
-  }
-
-  PartialFileOutput(const PartialFileOutput&) = delete;
-  PartialFileOutput& operator=(const PartialFileOutput&) = delete;
-
-  void write(const uint8_t* data, size_t size) override {
-    if (std::fwrite(data, 1, size, file_) != size) throw write_error(partial_, errno);
-  }
-
-  void commit() override {
-    std::FILE* file = file_;
-    file_ = nullptr;
-    if (std::fclose(file) != 0) throw write_error(partial_, errno);
-    std::error_code error;
-    std::filesystem::rename(partial_, target_, error);
-    if (error) {
-      throw platform::PlatformError(platform::hresult::fail, "Could not move " + partial_ + " to " +
-                                                                 target_ + ": " + error.message());
-    }
-    committed_ = true;
-  }
+  explicit PendingFileOutput(platform::PendingFile& file) : file_(file) {}
+  void write(const uint8_t* data, size_t size) override { file_.write(data, size); }
+  void commit() override { file_.commit(); }
 
  private:
-  std::string target_;
-  std::string partial_;
-  static constexpr size_t buffer_bytes = 256 * 1024;
-  std::unique_ptr<char[]> buffer_ = std::make_unique<char[]>(buffer_bytes);
-  std::FILE* file_ = nullptr;
-  bool committed_ = false;
+  platform::PendingFile& file_;
 };
 
 }  // namespace
@@ -118,7 +70,9 @@ std::string download_uri_to_folder(const Uri& uri, const std::function<std::stri
                                    uint64_t max_bytes) {
   log_line("Downloading " + uri.to_string() + "...");
   platform::Services& services = platform::services();
-  const std::string path = services.files->create_file_replace_existing(folder(), file_name);
+  const std::unique_ptr<platform::PendingFile> file =
+      services.files->create_pending_file(folder(), file_name);
+  const std::string path = file->target_path();
   log_line("Temporary path: " + path);
   set_status(status_text);
 
@@ -126,7 +80,7 @@ std::string download_uri_to_folder(const Uri& uri, const std::function<std::stri
   response->ensure_success_status_code();
   const uint64_t total = response->content_length().value_or(0);
   HttpBodyStream input(*response, max_bytes);
-  PartialFileOutput output(path);
+  PendingFileOutput output(*file);
 
   std::function<void(uint64_t)> progress;
   if (total != 0) {

@@ -18,9 +18,9 @@ std::string download_uri_to_tmp(const Uri& uri, const std::string& file_name,
                                 const std::string& status_text);
 
 // The same into the folder `folder()` names (called once, after the first log line). The local
-// file is created empty at once and receives the body only when the whole of it has arrived;
-// after a failure or a cancel it stays empty. A body longer than `max_bytes` (announced or
-// received) fails.
+// file is replaced only when the whole body has arrived; after a failure or a cancel it is as it
+// was, and nothing is left beside it. A body longer than `max_bytes` (announced or received)
+// fails.
 std::string download_uri_to_folder(const Uri& uri, const std::function<std::string()>& folder,
                                    const std::string& file_name, const std::string& status_text,
                                    uint64_t max_bytes = UINT64_MAX);

@@ -6,10 +6,11 @@
 #include <fstream>
 
 #include "installer/core/progress_window.h"
-#include "tests/support/disk_files.h"
+#include "installer/platform/backend.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/platform_sandbox.h"
+#include "tests/support/scratch_folder.h"
 
 namespace pellora {
 namespace {
@@ -40,7 +41,7 @@ class DownloadToFolder : public ::testing::Test {
  protected:
   DownloadToFolder() {
     fake.services().http = &http;
-    fake.services().files = &files;
+    fake.services().files = platform::backend_services().files;
     fake.services().window = &surface;
     create_progress_window();
   }
@@ -48,16 +49,13 @@ class DownloadToFolder : public ::testing::Test {
     return download_uri_to_folder(
         Uri(url), [this] { return folder.path(); }, name, "Downloading, please wait");
   }
-  bool partial_left() const {
-    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
-      if (entry.path().extension() == ".partial") return true;
-    }
-    return false;
+  size_t entries() const {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder.path()),
+                                             std::filesystem::directory_iterator()));
   }
 
   testing::ScopedFakePlatform fake;
   testing::FakeHttp http;
-  testing::DiskFiles files;
   RecordingSurface surface;
   testing::ScratchFolder folder;
   const std::string url = "http://site.example/installer.exe";
@@ -69,7 +67,7 @@ TEST_F(DownloadToFolder, WritesTheBodyLogsAndDrivesTheBar) {
   const std::string path = download();
   EXPECT_EQ(path, folder.path() + "/installer.exe");
   EXPECT_EQ(read_file(path), std::string(20000, 'a'));
-  EXPECT_FALSE(partial_left());
+  EXPECT_EQ(entries(), 1u) << "the pending file became the target";
 
   const auto lines = fake.debug.lines();
   ASSERT_GE(lines.size(), 2u);

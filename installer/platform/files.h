@@ -2,11 +2,29 @@
 // File services: the Win32 calls set the last error and report failure in their result; the
 // storage calls (Windows.Storage) raise PlatformError.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace pellora::platform {
+
+// A file written under a unique name of its own beside its target, which it replaces in one
+// step when committed: a reader of the target sees the old file or the whole new one, never a
+// part, and two writers of the same target never share a file. Dropped uncommitted, it is
+// removed. One thread at a time.
+class PendingFile {
+ public:
+  virtual ~PendingFile() = default;
+  // The path the file takes when committed.
+  virtual const std::string& target_path() const = 0;
+  // Raises PlatformError (0x80070070 for a full disk).
+  virtual void write(const uint8_t* data, size_t size) = 0;
+  // Closes the file and renames it over the target (MoveFileExW with MOVEFILE_REPLACE_EXISTING).
+  // Raises PlatformError; the pending file is then removed.
+  virtual void commit() = 0;
+};
 
 struct ShellFileOperationResult {
   int result = 0;           // SHFileOperationW's return value; 0 is success
@@ -35,6 +53,10 @@ class Files {
   // the file and returns its full path. Raises PlatformError.
   virtual std::string create_file_replace_existing(const std::string& folder,
                                                    const std::string& name) = 0;
+  // A PendingFile for `name` in `folder`, created exclusively under a name no other writer uses.
+  // Raises PlatformError when the folder is missing or not writable.
+  virtual std::unique_ptr<PendingFile> create_pending_file(const std::string& folder,
+                                                           const std::string& name) = 0;
   // FileIO.WriteBufferAsync / WriteTextAsync (UTF-8, no byte-order mark). Raises PlatformError.
   virtual void write_file(const std::string& path, const std::vector<uint8_t>& bytes) = 0;
   virtual void write_text(const std::string& path, const std::string& text) = 0;

@@ -16,8 +16,8 @@
 #include "installer/core/progress_window.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "tests/support/disk_files.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/platform_sandbox.h"
 #include "tests/support/site_server.h"
 
@@ -69,7 +69,7 @@ class DownloadE2E : public ::testing::Test {
  protected:
   DownloadE2E() {
     fake.services().http = platform::backend_services().http;
-    fake.services().files = &files;
+    fake.services().files = platform::backend_services().files;
     fake.services().window = &surface;
     create_progress_window();
     std::ofstream(site.path() + "/app.bin", std::ios::binary) << body;
@@ -92,11 +92,9 @@ class DownloadE2E : public ::testing::Test {
   std::string local(const std::string& name = "app.bin") const {
     return target.path() + "/" + name;
   }
-  // The local file exists, is empty, and no partial file is left beside it.
-  void expect_empty_local_file() const {
-    ASSERT_TRUE(std::filesystem::exists(local()));
-    EXPECT_EQ(std::filesystem::file_size(local()), 0u);
-    EXPECT_FALSE(std::filesystem::exists(local() + ".partial"));
+  // Nothing was written: no local file, and no pending file left beside where it would be.
+  void expect_nothing_written() const {
+    EXPECT_TRUE(std::filesystem::is_empty(target.path()));
     EXPECT_FALSE(has_current_operation());
   }
   void wait_for_current_operation() const {
@@ -108,7 +106,6 @@ class DownloadE2E : public ::testing::Test {
   }
 
   testing::ScopedFakePlatform fake;
-  testing::DiskFiles files;
   RecordingSurface surface;
   testing::ScratchFolder site;
   testing::ScratchFolder target;
@@ -120,7 +117,7 @@ TEST_F(DownloadE2E, WholeFileWithProgressToOneHundred) {
   const std::string path = download(server.url("/app.bin"));
   EXPECT_EQ(path, local());
   EXPECT_EQ(read_file(path), body);
-  EXPECT_FALSE(std::filesystem::exists(local() + ".partial"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(target.path()), {}), 1);
   const auto positions = surface.positions();
   ASSERT_FALSE(positions.empty());
   EXPECT_EQ(positions.back(), 100u);
@@ -133,7 +130,7 @@ TEST_F(DownloadE2E, NotFoundFailsAfterTheEmptyFileExists) {
   const auto error = download_error(server.url("/missing.bin"));
   EXPECT_EQ(error.code(), 0x80190194u);
   EXPECT_EQ(error.message(), "Not found (404).");
-  expect_empty_local_file();
+  expect_nothing_written();
   EXPECT_TRUE(fake.debug.contains("Temporary path: " + local()));
 
   server.set_faults({"/app.bin=500"});
@@ -151,7 +148,9 @@ TEST_F(DownloadE2E, BodiesCutShortFail) {
     std::ofstream(local(), std::ios::binary) << "earlier download";
     server.set_faults({std::string("/app.bin=") + kind});
     EXPECT_EQ(download_error(server.url("/app.bin")).code(), code);
-    expect_empty_local_file();
+    // A cut body replaces nothing: the earlier download stays whole, alone in its folder.
+    EXPECT_EQ(read_file(local()), "earlier download");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(target.path()), {}), 1);
   }
 }
 
@@ -180,7 +179,7 @@ TEST_F(DownloadE2E, CancelDuringAStallEndsPromptly) {
   // second polling this design exists to avoid.
   RecordProperty("cancel_ms", static_cast<int>(took.count()));
   EXPECT_LT(took.count(), 500) << "cancel took " << took.count() << " ms";
-  expect_empty_local_file();
+  expect_nothing_written();
 }
 
 TEST_F(DownloadE2E, CancelMidTransferLeavesTheFileEmpty) {
@@ -193,7 +192,7 @@ TEST_F(DownloadE2E, CancelMidTransferLeavesTheFileEmpty) {
   }
   on_window_event(platform::WindowEvent::cancel);
   EXPECT_THROW(result.get(), platform::PlatformError);
-  expect_empty_local_file();
+  expect_nothing_written();
   EXPECT_TRUE(cancel_requested);
 }
 
@@ -212,7 +211,7 @@ TEST_F(DownloadE2E, StallTimeOutIsReported) {
   setenv("TREVALON_HTTP_STALL_TIMEOUT_MS", "300", 1);
   server.set_faults({"/app.bin=stall"});
   EXPECT_EQ(download_error(server.url("/app.bin")).code(), platform::hresult::timeout);
-  expect_empty_local_file();
+  expect_nothing_written();
 }
 
 TEST_F(DownloadE2E, ConnectionFailuresMapToTheirErrors) {

@@ -35,8 +35,8 @@
 #include "installer/settings/metadata.h"
 #include "standin/deployment.h"
 #include "standin/publisher_id.h"
-#include "tests/support/disk_files.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/platform_sandbox.h"
 #include "tests/support/site_server.h"
 
@@ -270,17 +270,21 @@ class HostileSite : public ::testing::Test {
     return "(no failure logged)";
   }
 
-  // A downloaded program is started only when it arrived whole; otherwise the target is empty
-  // and nothing half-written lies beside it.
+  // A downloaded program is started only when it arrived whole; otherwise there is no target,
+  // and nothing half-written lies beside where it would be.
   void check_downloaded_program(const testing::ScopedFakePlatform& fake, const Attempt& result,
                                 const std::string& local, const std::string& body) {
-    EXPECT_FALSE(fs::exists(local + ".partial"));
+    for (const auto& entry : fs::directory_iterator(fs::path(local).parent_path())) {
+      EXPECT_EQ(entry.path().filename().string().find(fs::path(local).filename().string() + "."),
+                std::string::npos)
+          << "a pending file was left: " << entry.path();
+    }
     if (result.success) {
       ASSERT_EQ(fake.shell.calls.size(), 1u);
       EXPECT_EQ(fake.shell.calls[0].file, local);
       EXPECT_TRUE(read_file(local) == body) << "the started program differs from the site's";
     } else {
-      EXPECT_TRUE(!fs::exists(local) || fs::file_size(local) == 0) << "a cut program was kept";
+      EXPECT_FALSE(fs::exists(local)) << "a cut program was kept";
     }
   }
 
@@ -404,9 +408,8 @@ TEST_F(HostileSite, TheSitesArgumentsReachTheProgramWithoutAShellInterpretingThe
 // a small cap (the real one, 4 GiB, would take the test too long to reach).
 TEST_F(HostileSite, StreamedDownloadsStopAtTheirCap) {
   testing::ScopedFakePlatform fake;
-  testing::DiskFiles files;
   fake.services().http = platform::backend_services().http;
-  fake.services().files = &files;
+  fake.services().files = platform::backend_services().files;
   create_progress_window();
   const std::string folder = work_.path() + "/capped";
   fs::create_directories(folder);
@@ -423,13 +426,11 @@ TEST_F(HostileSite, StreamedDownloadsStopAtTheirCap) {
   constexpr uint32_t file_too_large = platform::hresult::file_too_large;
   server_->set_faults({"/endless.exe=endless", "/Setup.exe=chunked"});
   EXPECT_EQ(download("/endless.exe"), file_too_large);  // no length: stopped while receiving
-  EXPECT_EQ(fs::file_size(folder + "/program.exe"), 0u);
   EXPECT_EQ(download("/Setup.exe"), file_too_large);  // 64 KiB in chunks, no length
   server_->set_faults({});
   EXPECT_EQ(download("/Setup.exe"), file_too_large);  // refused on its Content-Length
   EXPECT_EQ(download("/rescue.exe"), file_too_large);
-  EXPECT_EQ(fs::file_size(folder + "/program.exe"), 0u);
-  EXPECT_FALSE(fs::exists(folder + "/program.exe.partial"));
+  EXPECT_TRUE(fs::is_empty(folder)) << "nothing is kept of a capped download";
   EXPECT_EQ(download("/metadata.properties"), 0u);
 }
 

@@ -81,8 +81,35 @@ std::string FakeFiles::create_file_replace_existing(const std::string& folder,
   fail_storage_if_asked();
   const std::string path = joined(folder, name);
   files[path].clear();
-  created_files.push_back(path);
   return path;
+}
+
+namespace {
+
+// Holds the bytes until commit, then stores them under the target in one step.
+class FakePendingFile final : public platform::PendingFile {
+ public:
+  FakePendingFile(FakeFiles& files, std::string target)
+      : files_(files), target_(std::move(target)) {}
+  const std::string& target_path() const override { return target_; }
+  void write(const uint8_t* data, size_t size) override {
+    content_.append(reinterpret_cast<const char*>(data), size);
+  }
+  void commit() override { files_.put(target_, content_); }
+
+ private:
+  FakeFiles& files_;
+  std::string target_;
+  std::string content_;
+};
+
+}  // namespace
+
+std::unique_ptr<platform::PendingFile> FakeFiles::create_pending_file(const std::string& folder,
+                                                                      const std::string& name) {
+  std::lock_guard lock(mutex_);
+  fail_storage_if_asked();
+  return std::make_unique<FakePendingFile>(*this, joined(folder, name));
 }
 
 void FakeFiles::write_file(const std::string& path, const std::vector<uint8_t>& bytes) {

@@ -33,6 +33,8 @@ class FakeFiles final : public platform::Files {
   platform::ShellFileOperationResult shell_delete(const std::string& path) override;
   std::string create_file_replace_existing(const std::string& folder,
                                            const std::string& name) override;
+  std::unique_ptr<platform::PendingFile> create_pending_file(const std::string& folder,
+                                                             const std::string& name) override;
   void write_file(const std::string& path, const std::vector<uint8_t>& bytes) override;
   void write_text(const std::string& path, const std::string& text) override;
   std::string read_text(const std::string& path) override;
@@ -49,7 +51,6 @@ class FakeFiles final : public platform::Files {
   std::map<std::string, std::string> files;
   std::set<std::string> directories;
   std::vector<CopyCall> copies;
-  std::vector<std::string> created_files;
   std::vector<std::pair<std::string, std::string>> shell_copies;  // source, destination
   std::vector<std::string> shell_deletes;
 

@@ -11,13 +11,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
 #include "installer/platform/posix/services_posix.h"
 #include "installer/platform/posix/win32_errors.h"
+#include "standin/write_all.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -368,6 +371,59 @@ ShellFileOperationResult copy_wild_card(const std::string& folder, const std::st
   return shell_result(copy_folder_content(from.get(), to.get()));
 }
 
+// Written through a large buffer: a download arrives in small chunks, and a system call per
+// chunk would cost more than the network.
+class PosixPendingFile final : public PendingFile {
+ public:
+  PosixPendingFile(std::string target, std::string temporary, int fd)
+      : target_(std::move(target)), temporary_(std::move(temporary)), file_(fd) {
+    buffer_.reserve(buffer_bytes);
+  }
+  ~PosixPendingFile() override {
+    if (!committed_) ::unlink(temporary_.c_str());
+  }
+  PosixPendingFile(const PosixPendingFile&) = delete;
+  PosixPendingFile& operator=(const PosixPendingFile&) = delete;
+
+  const std::string& target_path() const override { return target_; }
+
+  void write(const uint8_t* data, size_t size) override {
+    if (buffer_.size() + size > buffer_bytes) flush();
+    if (size >= buffer_bytes) {
+      write_through(reinterpret_cast<const char*>(data), size);
+    } else {
+      buffer_.insert(buffer_.end(), data, data + size);
+    }
+  }
+
+  void commit() override {
+    flush();
+    if (const int error = file_.close()) raise_storage_error(error, target_);
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) raise_storage_error(errno, target_);
+    committed_ = true;
+  }
+
+ private:
+  static constexpr size_t buffer_bytes = 256 * 1024;
+
+  void flush() {
+    write_through(buffer_.data(), buffer_.size());
+    buffer_.clear();
+  }
+
+  void write_through(const char* data, size_t size) {
+    if (!standin::write_all(file_.get(), std::string_view(data, size))) {
+      raise_storage_error(errno, target_);
+    }
+  }
+
+  std::string target_;
+  std::string temporary_;
+  FileDescriptor file_;
+  std::vector<char> buffer_;
+  bool committed_ = false;
+};
+
 class PosixFiles final : public Files {
  public:
   bool create_directory(const std::string& path) override {
@@ -455,6 +511,16 @@ class PosixFiles final : public Files {
     }
     if (const int error = file.close()) raise_storage_error(error, path);
     return path;
+  }
+
+  std::unique_ptr<PendingFile> create_pending_file(const std::string& folder,
+                                                   const std::string& name) override {
+    ensure_folder_exists(folder);
+    const std::string target = joined(folder, name);
+    std::string temporary = joined(folder, "." + name + ".XXXXXX");
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) raise_storage_error(errno, target);
+    return std::make_unique<PosixPendingFile>(target, temporary, fd);
   }
 
   void write_file(const std::string& path, const std::vector<uint8_t>& bytes) override {
