@@ -17,8 +17,12 @@ constexpr const char* module_name = "libtrevalon-standin-deployment.so";
 constexpr const char* factory_name = "trevalon_standin_package_manager";
 
 PackageManager* load_service() {
-  // Never closed: its operations run on threads of its own.
-  void* module = ::dlopen(module_name, RTLD_NOW | RTLD_LOCAL);
+  // Copies of the program run from anywhere (a package folder, the temporary folder): the
+  // module is looked for where the build put it, then on the library path. Never closed: its
+  // operations run on threads of their own.
+  void* module = ::dlopen((std::string(TREVALON_STANDIN_MODULE_DIR "/") + module_name).c_str(),
+                          RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) module = ::dlopen(module_name, RTLD_NOW | RTLD_LOCAL);
   void* factory = module != nullptr ? ::dlsym(module, factory_name) : nullptr;
   if (factory == nullptr) {
     const char* detail = ::dlerror();

@@ -15,8 +15,15 @@ namespace {
 
 using standin::Registration;
 
+// A process's package identity is fixed when it starts, as on Windows: the backend's services
+// are made at start-up, and with them this answer.
+const std::optional<Registration>& identity() {
+  static const std::optional<Registration> registration = standin::current_process_package();
+  return registration;
+}
+
 Registration require_registration() {
-  auto registration = standin::current_process_package();
+  const std::optional<Registration>& registration = identity();
   if (!registration) {
     throw PlatformError(hresult::no_package, "The process has no package identity.");
   }
@@ -35,7 +42,7 @@ class PosixCurrentPackage final : public CurrentPackage {
  public:
   uint32_t get_current_package_full_name_result() override {
     // With a zero length and no buffer, a packaged process learns the length it needs.
-    return standin::current_process_package() ? win32::insufficient_buffer : win32::no_package;
+    return identity() ? win32::insufficient_buffer : win32::no_package;
   }
 
   std::string installed_path() override {
@@ -59,6 +66,7 @@ class PosixCurrentPackage final : public CurrentPackage {
 }  // namespace
 
 CurrentPackage* current_package() {
+  identity();
   static PosixCurrentPackage instance;
   return &instance;
 }
