@@ -48,6 +48,12 @@ Window& window() {
 
 platform::WindowSurface* surface() { return platform::services().window; }
 
+// Ends the window thread's wait: the surface's, where the OS's messages are handled.
+void wake_window_thread() {
+  window().wake.notify_all();
+  if (platform::WindowSurface* s = surface()) s->wake();
+}
+
 // Draws what changed. Window thread (or the caller when no loop runs).
 void flush_view() {
   Window& w = window();
@@ -86,7 +92,7 @@ void update_view(const std::function<void(Window&)>& change) {
   if (inline_draw) {
     flush_view();
   } else {
-    w.wake.notify_all();
+    wake_window_thread();
   }
 }
 
@@ -109,7 +115,7 @@ void send_to_window(std::function<void()> task) {
       done_signal.notify_all();
     });
   }
-  w.wake.notify_all();
+  wake_window_thread();
   std::unique_lock done_lock(done_mutex);
   done_signal.wait(done_lock, [&] { return done; });
 }
@@ -125,10 +131,26 @@ void post_to_window(std::function<void()> task) {
     std::lock_guard lock(w.mutex);
     w.tasks.push_back(std::move(task));
   }
-  w.wake.notify_all();
+  wake_window_thread();
 }
 
 void kill_timer_locked(Window& w) { w.timer_armed = false; }
+
+// The window thread's wait for something to do; the surface handles its OS's messages meanwhile.
+void wait_for_work(std::optional<Clock::time_point> deadline) {
+  if (platform::WindowSurface* s = surface()) {
+    s->wait(deadline);
+    return;
+  }
+  Window& w = window();
+  std::unique_lock lock(w.mutex);
+  auto ready = [&] { return w.quit_code || !w.tasks.empty() || w.dirty || w.cursor_to_set; };
+  if (deadline) {
+    w.wake.wait_until(lock, *deadline, ready);
+  } else {
+    w.wake.wait(lock, ready);
+  }
+}
 
 void cancel_current_operation() {
   Window& w = window();
@@ -151,10 +173,14 @@ void quit(int code) {
     std::lock_guard lock(w.mutex);
     w.quit_code = code;
   }
-  w.wake.notify_all();
+  wake_window_thread();
 }
 
 void handle_event(platform::WindowEvent event) {
+  if (event == platform::WindowEvent::dpi_changed) {
+    if (platform::WindowSurface* s = surface()) on_dpi_changed(s->dpi());
+    return;
+  }
   if (event == platform::WindowEvent::cancel) {
     // A disabled Cancel button ignores both the click and Esc.
     if (!progress_window_view().cancel_enabled) return;
@@ -194,7 +220,12 @@ void create_progress_window(uint32_t show_delay_ms) {
   }
   if (platform::WindowSurface* s = surface()) {
     w.dpi = s->dpi();
-    s->start_events(on_window_event);
+    platform::WindowCallbacks callbacks;
+    callbacks.on_event = on_window_event;
+    callbacks.banner_index_for_dpi = banner_index_for_dpi;
+    callbacks.banner_x = banner_x;
+    callbacks.banner_y = banner_y;
+    s->start(std::move(callbacks));
   }
   flush_view();
 }
@@ -209,17 +240,10 @@ int run_message_loop() {
   for (;;) {
     std::deque<std::function<void()>> tasks;
     bool timer_fired = false;
+    bool idle = false;
+    std::optional<Clock::time_point> deadline;
     {
-      std::unique_lock lock(w.mutex);
-      auto ready = [&] {
-        return w.quit_code || !w.tasks.empty() || w.dirty || w.cursor_to_set ||
-               (w.timer_armed && Clock::now() >= w.timer_deadline);
-      };
-      if (w.timer_armed) {
-        w.wake.wait_until(lock, w.timer_deadline, ready);
-      } else {
-        w.wake.wait(lock, ready);
-      }
+      std::lock_guard lock(w.mutex);
       if (w.quit_code) {
         w.loop_running = false;
         return *w.quit_code;
@@ -232,6 +256,13 @@ int run_message_loop() {
         w.dirty = true;
       }
       tasks.swap(w.tasks);
+      idle = !timer_fired && tasks.empty() && !w.dirty && !w.cursor_to_set;
+      if (w.timer_armed) deadline = w.timer_deadline;
+    }
+    if (idle) {
+      // A request made after this check wakes the wait at once.
+      wait_for_work(deadline);
+      continue;
     }
     if (timer_fired) log_line("Timer expired, showing UI.");
     for (auto& task : tasks) task();

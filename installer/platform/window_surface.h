@@ -2,8 +2,12 @@
 // What the progress window draws on, and where user events come from. The window's logic lives
 // in the core (installer/core/progress_window.h); a surface only shows what it is told.
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 
 namespace pellora::platform {
@@ -20,12 +24,28 @@ struct WindowView {
 enum class Cursor { busy, arrow };
 
 // Cancel: the Cancel button or Esc (Ctrl-C in a terminal). Close: WM_CLOSE / WM_DESTROY
-// (SIGTERM or SIGHUP in a terminal).
-enum class WindowEvent { cancel, close };
+// (SIGTERM or SIGHUP in a terminal). Dpi changed: WM_DPICHANGED, after which dpi() tells the
+// new value.
+enum class WindowEvent { cancel, close, dpi_changed };
+
+// What the core hands a surface when the window is created: where user events go (the sink may
+// be called from any thread), and the banner's layout rules, so that every surface chooses and
+// places the banner the same way.
+struct WindowCallbacks {
+  std::function<void(WindowEvent)> on_event;
+  // 0 for the 96-DPI image (PNG 112), 1 for the 192-DPI image (PNG 113).
+  int (*banner_index_for_dpi)(int dpi) = nullptr;
+  // The x of the banner's left edge in the client area; its top is at banner_y.
+  int (*banner_x)(int client_left, int client_right, int image_width_px, float graphics_dpi,
+                  float image_dpi) = nullptr;
+  int banner_y = 0;
+};
 
 class WindowSurface {
  public:
   virtual ~WindowSurface() = default;
+  // Window thread, once: creates the window, hidden.
+  virtual void start(WindowCallbacks callbacks) = 0;
   // Window thread only. Called after every change of the view.
   virtual void render(const WindowView& view) = 0;
   virtual void set_cursor(Cursor cursor) = 0;
@@ -33,8 +53,18 @@ class WindowSurface {
   virtual void message_box(const std::string& text, const std::string& caption) = 0;
   // GetDpiForWindow.
   virtual int dpi() = 0;
-  // Starts delivering user events to `sink`; the sink may be called from any thread.
-  virtual void start_events(std::function<void(WindowEvent)> sink) = 0;
+
+  // Window thread: waits until wake() is called or `deadline` (none: no limit) has passed. A
+  // surface with messages of its OS to handle handles them here (the Windows message loop runs
+  // in this call). The default waits on a condition.
+  virtual void wait(std::optional<std::chrono::steady_clock::time_point> deadline);
+  // Any thread: ends the current wait(), or the next one at once.
+  virtual void wake();
+
+ private:
+  std::mutex wait_mutex_;
+  std::condition_variable wait_signal_;
+  bool woken_ = false;
 };
 
 }  // namespace pellora::platform

@@ -43,7 +43,7 @@ class RecordingSurface final : public platform::WindowSurface {
   void set_cursor(platform::Cursor) override {}
   void message_box(const std::string&, const std::string&) override {}
   int dpi() override { return 96; }
-  void start_events(std::function<void(platform::WindowEvent)>) override {}
+  void start(platform::WindowCallbacks) override {}
   // Each distinct position the determinate bar showed, in order.
   std::vector<uint32_t> positions() const {
     std::lock_guard lock(mutex_);

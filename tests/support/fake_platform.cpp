@@ -62,9 +62,9 @@ void FakeWindowSurface::message_box(const std::string& text, const std::string& 
   boxes.emplace_back(text, caption);
 }
 
-void FakeWindowSurface::start_events(std::function<void(platform::WindowEvent)> sink) {
+void FakeWindowSurface::start(platform::WindowCallbacks callbacks) {
   std::lock_guard lock(mutex_);
-  event_sink = std::move(sink);
+  event_sink = std::move(callbacks.on_event);
 }
 
 platform::WindowView FakeWindowSurface::last_view() const {

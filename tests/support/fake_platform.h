@@ -58,7 +58,7 @@ class FakeWindowSurface final : public platform::WindowSurface {
   void set_cursor(platform::Cursor cursor) override;
   void message_box(const std::string& text, const std::string& caption) override;
   int dpi() override { return dpi_value; }
-  void start_events(std::function<void(platform::WindowEvent)> sink) override;
+  void start(platform::WindowCallbacks callbacks) override;
 
   platform::WindowView last_view() const;
   bool was_ever_visible() const;

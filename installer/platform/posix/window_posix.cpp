@@ -102,9 +102,10 @@ class TerminalView final : public WindowSurface {
 
   int dpi() override { return 96; }
 
-  void start_events(std::function<void(WindowEvent)> sink) override {
+  // The terminal draws no banner: only the events matter here.
+  void start(WindowCallbacks callbacks) override {
     // The thread owns its copy of the sink and nothing of the view, so it may outlive it.
-    std::thread([sink = std::move(sink)] {
+    std::thread([sink = std::move(callbacks.on_event)] {
       const sigset_t signals = window_signals();
       for (;;) {
         int signal = 0;

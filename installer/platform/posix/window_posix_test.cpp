@@ -121,10 +121,12 @@ TEST(TerminalView, CtrlCCancelsAndTerminateOrHangUpClose) {
     block_window_signals();
     auto view = make_terminal_view(::open("/dev/null", O_WRONLY), ::open("/dev/null", O_RDONLY));
     const int out = events.fds[1];
-    view->start_events([out](WindowEvent event) {
+    WindowCallbacks callbacks;
+    callbacks.on_event = [out](WindowEvent event) {
       const char c = event == WindowEvent::cancel ? 'c' : 'x';
       if (::write(out, &c, 1) != 1) _exit(3);
-    });
+    };
+    view->start(std::move(callbacks));
     if (::write(out, "r", 1) != 1) _exit(3);
     std::this_thread::sleep_for(20s);
     _exit(0);
