@@ -308,11 +308,17 @@ void set_progress(uint32_t percent) {
   update_view([&](Window& w) { w.view.position = percent; });
 }
 
-std::string error_box_text(const std::string& error_text, bool copied_to_clipboard) {
+std::string error_box_text(const std::string& error_text, bool copied_to_clipboard,
+                           const std::string& log_path) {
   std::string text = "A problem was encountered during installation.";
   if (copied_to_clipboard) text += " The following error message was copied to your clipboard:";
   text += "\n\n";
   text += error_text;
+  if (!log_path.empty()) {
+    // Support needs the whole story; the debugger output is gone when nobody was watching.
+    text += text.back() == '\n' ? "\n" : "\n\n";
+    text += "Log file: " + log_path;
+  }
   return text;
 }
 
@@ -337,7 +343,7 @@ void report_error(const std::string& text) {
     flush_view();
     log_line(text);
     const bool copied = copy_to_clipboard(text);
-    if (platform::WindowSurface* s = surface()) s->message_box(error_box_text(text, copied), "Error");
+    if (platform::WindowSurface* s = surface()) s->message_box(error_box_text(text, copied, log_file_path()), "Error");
     platform::services().system->exit_process(1);
   });
   platform::services().system->exit_process(1);

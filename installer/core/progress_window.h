@@ -41,8 +41,9 @@ void set_progress(uint32_t percent);
 // Places the text on the clipboard; false (after a log line) when the clipboard refused it.
 bool copy_to_clipboard(const std::string& text);
 
-// The box text report_error shows.
-std::string error_box_text(const std::string& error_text, bool copied_to_clipboard);
+// The box text report_error shows; it names the log file when one is open.
+std::string error_box_text(const std::string& error_text, bool copied_to_clipboard,
+                           const std::string& log_path);
 
 // Cancel (button, Esc, Ctrl-C) and close (WM_CLOSE, SIGTERM, SIGHUP), as the surface reports
 // them. Any thread; handled on the window's thread.

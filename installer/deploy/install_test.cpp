@@ -28,38 +28,12 @@ using testing::ScriptedDeployment;
 constexpr const char* appinstaller_uri = "https://example.test/app/App.appinstaller";
 constexpr const char* certificate_uri = "https://example.test/app/App.cer";
 
-// Lets a test act while do_install pauses, as a user pressing Cancel would.
-class SleepHookSystem final : public platform::System {
- public:
-  explicit SleepHookSystem(testing::FakeSystem& inner) : inner_(inner) {}
-  [[noreturn]] void exit_process(int code) override { inner_.exit_process(code); }
-  void sleep_ms(uint32_t milliseconds) override {
-    inner_.sleep_ms(milliseconds);
-    if (on_sleep) on_sleep(milliseconds);
-  }
-  std::string module_file_name() override { return inner_.module_file_name(); }
-  std::string temp_path() override { return inner_.temp_path(); }
-  std::optional<std::string> get_env(const std::string& name) override {
-    return inner_.get_env(name);
-  }
-  void set_env(const std::string& name, const std::string& value) override {
-    inner_.set_env(name, value);
-  }
-  bool current_user_is_admin() override { return inner_.current_user_is_admin(); }
-
-  std::function<void(uint32_t)> on_sleep;
-
- private:
-  testing::FakeSystem& inner_;
-};
-
 class DoInstall : public ::testing::Test {
  protected:
-  DoInstall() : hooked_system(fake.system) {
+  DoInstall() {
     fake.services().packages = &packages;
     fake.services().http = &http;
     fake.services().files = &files;
-    fake.services().system = &hooked_system;
     burned_in_settings.site_base_url = "https://example.test/app/";
     burned_in_settings.appinstaller_file_name = "App.appinstaller";
     burned_in_settings.certificate_file_name = "App.cer";
@@ -106,7 +80,6 @@ class DoInstall : public ::testing::Test {
   }
 
   testing::ScopedFakePlatform fake;
-  SleepHookSystem hooked_system;
   testing::FakePackageManager packages;
   testing::FakeHttp http;
   testing::FakeFiles files;
@@ -332,7 +305,7 @@ TEST_F(DoInstall, CancelDuringTheDeploymentCancelsIt) {
 }
 
 TEST_F(DoInstall, CancelDuringTheBusyPauseEndsAtTheNextAttemptHead) {
-  hooked_system.on_sleep = [](uint32_t) {
+  fake.system.on_sleep = [](uint32_t) {
     EXPECT_TRUE(progress_window_view().cancel_enabled);
     EXPECT_EQ(progress_window_view().title, "System is busy, retrying");
     on_window_event(platform::WindowEvent::cancel);

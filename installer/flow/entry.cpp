@@ -5,8 +5,10 @@
 
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/command_line.h"
+#include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
+#include "installer/core/temp_directory.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/services.h"
 
@@ -41,6 +43,7 @@ int run_installer(const std::string& command_line, void (*flow)()) {
   if (const std::string& problem = burned_in_settings_problem(); !problem.empty()) {
     report_error(problem);
   }
+  open_log_file(temp_directory() + log_file_name);
   start_flow(flow);
   const int exit_code = run_message_loop();
   // As returning from the entry point ends every thread on Windows: leave without running

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pellora::platform {
@@ -29,6 +30,17 @@ class PendingFile {
 struct ShellFileOperationResult {
   int result = 0;           // SHFileOperationW's return value; 0 is success
   bool any_aborted = false; // fAnyOperationsAborted
+};
+
+// A file opened for appending (FILE_APPEND_DATA): every write lands whole at its end, also
+// when other processes append to it at the same time. One thread at a time.
+class AppendableFile {
+ public:
+  virtual ~AppendableFile() = default;
+  // Appends `text`; false when the write failed.
+  virtual bool append(std::string_view text) = 0;
+  // The file's size now; 0 when it cannot be told.
+  virtual uint64_t size() = 0;
 };
 
 class Files {
@@ -57,6 +69,10 @@ class Files {
   // Raises PlatformError when the folder is missing or not writable.
   virtual std::unique_ptr<PendingFile> create_pending_file(const std::string& folder,
                                                            const std::string& name) = 0;
+  // Opens a file to append to, creating it when missing; null when it cannot be opened.
+  virtual std::unique_ptr<AppendableFile> open_for_append(const std::string& path) = 0;
+  // MoveFileExW with MOVEFILE_REPLACE_EXISTING: false with the last error set on failure.
+  virtual bool move_file_replacing(const std::string& from, const std::string& to) = 0;
   // FileIO.WriteBufferAsync / WriteTextAsync (UTF-8, no byte-order mark). Raises PlatformError.
   virtual void write_file(const std::string& path, const std::vector<uint8_t>& bytes) = 0;
   virtual void write_text(const std::string& path, const std::string& text) = 0;

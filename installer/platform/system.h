@@ -13,6 +13,8 @@ class System {
   virtual ~System() = default;
   // ExitProcess: ends the process at once with this code (standard streams are flushed first).
   [[noreturn]] virtual void exit_process(int code) = 0;
+  // GetCurrentProcessId.
+  virtual uint32_t process_id() = 0;
   // Sleep. Tests replace it so that nothing waits.
   virtual void sleep_ms(uint32_t milliseconds) = 0;
   // GetModuleFileNameW(null): the program's own path; empty (with the last error set) on failure.

@@ -112,6 +112,40 @@ std::unique_ptr<platform::PendingFile> FakeFiles::create_pending_file(const std:
   return std::make_unique<FakePendingFile>(*this, joined(folder, name));
 }
 
+namespace {
+
+class FakeAppendableFile final : public platform::AppendableFile {
+ public:
+  FakeAppendableFile(FakeFiles& files, std::string path) : files_(files), path_(std::move(path)) {}
+  bool append(std::string_view text) override {
+    files_.put(path_, files_.content(path_).value_or("") + std::string(text));
+    return true;
+  }
+  uint64_t size() override { return files_.content(path_).value_or("").size(); }
+
+ private:
+  FakeFiles& files_;
+  std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<platform::AppendableFile> FakeFiles::open_for_append(const std::string& path) {
+  return std::make_unique<FakeAppendableFile>(*this, path);
+}
+
+bool FakeFiles::move_file_replacing(const std::string& from, const std::string& to) {
+  std::lock_guard lock(mutex_);
+  const auto found = files.find(from);
+  if (found == files.end()) {
+    platform::set_last_error(platform::win32::file_not_found);
+    return false;
+  }
+  files[to] = found->second;
+  files.erase(from);
+  return true;
+}
+
 void FakeFiles::write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::lock_guard lock(mutex_);
   fail_storage_if_asked();

@@ -35,6 +35,9 @@ class FakeFiles final : public platform::Files {
                                            const std::string& name) override;
   std::unique_ptr<platform::PendingFile> create_pending_file(const std::string& folder,
                                                              const std::string& name) override;
+  // Appends go to `files` like any content.
+  std::unique_ptr<platform::AppendableFile> open_for_append(const std::string& path) override;
+  bool move_file_replacing(const std::string& from, const std::string& to) override;
   void write_file(const std::string& path, const std::vector<uint8_t>& bytes) override;
   void write_text(const std::string& path, const std::string& text) override;
   std::string read_text(const std::string& path) override;

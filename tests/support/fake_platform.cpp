@@ -31,8 +31,11 @@ bool FakeDebugOutput::contains(const std::string& fragment) const {
 void FakeSystem::exit_process(int code) { throw ProcessExit{code}; }
 
 void FakeSystem::sleep_ms(uint32_t milliseconds) {
-  std::lock_guard lock(mutex_);
-  sleeps.push_back(milliseconds);
+  {
+    std::lock_guard lock(mutex_);
+    sleeps.push_back(milliseconds);
+  }
+  if (on_sleep) on_sleep(milliseconds);
 }
 
 std::optional<std::string> FakeSystem::get_env(const std::string& name) {

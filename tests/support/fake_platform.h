@@ -3,6 +3,7 @@
 // the installer's process-wide state around it.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -35,6 +36,7 @@ class FakeDebugOutput final : public platform::DebugOutput {
 class FakeSystem final : public platform::System {
  public:
   [[noreturn]] void exit_process(int code) override;
+  uint32_t process_id() override { return 4242; }
   void sleep_ms(uint32_t milliseconds) override;
   std::string module_file_name() override { return module_file_name_value; }
   std::string temp_path() override { return temp_path_value; }
@@ -43,6 +45,7 @@ class FakeSystem final : public platform::System {
   bool current_user_is_admin() override { return is_admin; }
 
   std::vector<uint32_t> sleeps;
+  std::function<void(uint32_t)> on_sleep;  // called after each recorded sleep
   std::string module_file_name_value = "/opt/pellora/pellora";
   std::string temp_path_value = "/tmp/";
   std::map<std::string, std::string> environment;

@@ -424,6 +424,19 @@ class PosixPendingFile final : public PendingFile {
   bool committed_ = false;
 };
 
+class PosixAppendableFile final : public AppendableFile {
+ public:
+  explicit PosixAppendableFile(int fd) : file_(fd) {}
+  bool append(std::string_view text) override { return standin::write_all(file_.get(), text); }
+  uint64_t size() override {
+    struct stat info;
+    return ::fstat(file_.get(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+  }
+
+ private:
+  FileDescriptor file_;
+};
+
 class PosixFiles final : public Files {
  public:
   bool create_directory(const std::string& path) override {
@@ -521,6 +534,17 @@ class PosixFiles final : public Files {
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) raise_storage_error(errno, target);
     return std::make_unique<PosixPendingFile>(target, temporary, fd);
+  }
+
+  std::unique_ptr<AppendableFile> open_for_append(const std::string& path) override {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    return std::make_unique<PosixAppendableFile>(fd);
+  }
+
+  bool move_file_replacing(const std::string& from, const std::string& to) override {
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    return fail(win32_error_for(errno, to));
   }
 
   void write_file(const std::string& path, const std::vector<uint8_t>& bytes) override {

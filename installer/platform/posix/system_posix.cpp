@@ -32,6 +32,8 @@ class PosixSystem final : public System {
     std::_Exit(code);
   }
 
+  uint32_t process_id() override { return static_cast<uint32_t>(::getpid()); }
+
   void sleep_ms(uint32_t milliseconds) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
