@@ -1,5 +1,7 @@
 // The process's entry point on POSIX: the set-up only this OS needs, then the shared entry.
 
+#include <signal.h>
+
 #include <string>
 #include <vector>
 
@@ -8,6 +10,9 @@
 #include "standin/command_line_rules.h"
 
 int main(int argc, char** argv) {
+  // A log whose reader went away must not end the installer: the write fails and is dropped.
+  // The programs it starts get the default back (the shell resets it).
+  ::signal(SIGPIPE, SIG_IGN);
   // Before any thread exists: the window's event thread takes these signals with sigwait.
   pellora::platform::posix::block_window_signals();
   // Windows hands a program its command line as one text; here it is rebuilt from argv by the
