@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "installer/platform/backend.h"
+#include "tests/support/e2e_site.h"
 #include "tests/support/platform_sandbox.h"
 
 namespace {
@@ -49,6 +51,23 @@ TEST(Robustness, AClosedLogPipeEndsNeitherProgram) {
     ASSERT_TRUE(WIFEXITED(status)) << program << " ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 1) << program;
   }
+}
+
+TEST(Robustness, AParameterTextReachesTheStartedProgramByteForByte) {
+  const pellora::testing::PlatformSandbox sandbox;
+  const std::string report = sandbox.path("report").string();
+  ::setenv("TREVALON_PROBE_REPORT", report.c_str(), 1);
+  // Runs of blanks and tabs, trailing blanks and a quoted part: argv alone cannot tell them.
+  const std::string parameters = "TREVALON_INTERNAL_UPDATE_MODE=4 /tmp/a  b\t c \"d  e\"  ";
+  const intptr_t started = pellora::platform::backend_services().shell->shell_execute(
+      "open", bin_dir + "/standin-probe", parameters, 1);
+  ::unsetenv("TREVALON_PROBE_REPORT");
+  ASSERT_GT(started, 32);
+  ASSERT_TRUE(pellora::testing::wait_until([&] { return std::filesystem::exists(report); }));
+  const auto probe = pellora::testing::ProbeReport::parse(pellora::testing::read_file(report));
+  EXPECT_EQ(probe.value("command_line"), parameters);
+  EXPECT_EQ(probe.values("arg"), (std::vector<std::string>{"TREVALON_INTERNAL_UPDATE_MODE=4",
+                                                           "/tmp/a", "b", "c", "d  e"}));
 }
 
 }  // namespace

@@ -15,8 +15,7 @@ int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
   // Before any thread exists: the window's event thread takes these signals with sigwait.
   pellora::platform::posix::block_window_signals();
-  // Windows hands a program its command line as one text; here it is rebuilt from argv by the
-  // same rules that split it.
+  // Windows hands a program its command line as one text, exactly as it was given.
   const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-  return pellora::installer_main(standin::join_command_line(arguments));
+  return pellora::installer_main(standin::command_line_of(arguments));
 }
