@@ -119,6 +119,9 @@ void main_flow() {
   exit_process(1);
 }
 
-int installer_main(std::string command_line) { return run_installer(command_line, main_flow); }
+int installer_main(std::string command_line) {
+  platform::services() = platform::backend_services();
+  return run_installer(command_line, main_flow);
+}
 
 }  // namespace pellora
