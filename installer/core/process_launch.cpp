@@ -29,6 +29,9 @@ void launch_process(const std::string& program, const std::string& parameters, b
     report_error("ShellExecute failed with error: " + last_error_text() + ": full path is " +
                  command);
   }
+  // The program runs: closing the window during the pause ends a finished run, not a cancelled
+  // one. A flow with more to do marks itself running again.
+  set_flow_running(false);
   platform::services().system->sleep_ms(pause_after_launch_ms);
 }
 

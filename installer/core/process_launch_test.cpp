@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "installer/core/progress_window.h"
 #include "installer/core/temp_directory.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
@@ -28,6 +29,15 @@ class LaunchProcess : public ::testing::Test {
   testing::ScopedFakePlatform fake;
   testing::FakeFiles files;
 };
+
+TEST_F(LaunchProcess, ClosingTheWindowAfterASuccessfulLaunchIsNoCancellation) {
+  create_progress_window();
+  set_flow_running(true);
+  launch_process("/opt/app", "", false);
+  // During the pause that follows: the window closes as a finished run's window does.
+  EXPECT_NO_THROW(on_window_event(platform::WindowEvent::close));
+  EXPECT_FALSE(fake.debug.contains("User cancelled the install, exiting.\n"));
+}
 
 TEST_F(LaunchProcess, StartsThroughTheShellAndPauses) {
   launch_process("/opt/My App/app", "", false);
