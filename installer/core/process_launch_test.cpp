@@ -104,6 +104,19 @@ TEST_F(LaunchProcess, TempCopyReplacesAnOlderCopyAndStartsIt) {
   EXPECT_TRUE(fake.debug.contains("Temporary executable path: " + target + "\n"));
 }
 
+TEST_F(LaunchProcess, TempCopyRefusesAPathOutOfThePackage) {
+  files.put("/secret.exe", "not the package's");
+  for (const std::string path : {"../../secret.exe", "a/../../secret.exe", "..\\secret.exe",
+                                 "/secret.exe", "\\secret.exe", "C:secret.exe"}) {
+    EXPECT_FALSE(launch_temp_copy(path, "escape-hatch.exe", "")) << path;
+    EXPECT_TRUE(
+        fake.debug.contains("Not starting " + path + ": it lies outside the package's folder.\n"));
+  }
+  EXPECT_TRUE(fake.shell.calls.empty());
+  EXPECT_TRUE(files.copies.empty());
+  EXPECT_TRUE(lies_inside_package("tools/a..b/fix.exe"));
+}
+
 TEST_F(LaunchProcess, TempCopyFailureEndsInTheBox) {
   const std::string folder = temp_directory();
   files.copy_failure_error = platform::win32::access_denied;

@@ -479,10 +479,19 @@ class PosixFiles final : public Files {
       const std::string folder = source.size() == 2 ? "/" : source.substr(0, source.size() - 2);
       return copy_wild_card(folder, without_trailing_separators(destination));
     }
-    const std::string from = without_trailing_separators(source);
+    std::string from = without_trailing_separators(source);
     struct stat info;
     if (::lstat(from.c_str(), &info) != 0) {
       return {static_cast<int>(win32_error_for(errno, from)), false};
+    }
+    if (S_ISLNK(info.st_mode)) {
+      // The named source itself is taken for what it names, as the shell copies the folder a
+      // link stands for: a copy that is only a link into the original is no copy.
+      char* resolved = ::realpath(from.c_str(), nullptr);
+      if (resolved == nullptr) return {static_cast<int>(win32_error_for(errno, from)), false};
+      from = resolved;
+      std::free(resolved);
+      if (::lstat(from.c_str(), &info) != 0) return shell_result(errno);
     }
     // Into an existing folder the source goes under its own name; otherwise it becomes the
     // destination.

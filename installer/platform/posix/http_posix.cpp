@@ -163,7 +163,6 @@ bool refuses_redirect(long status, std::string_view current_url, std::string_vie
 
 namespace {
 
-
 class CurlResponse final : public HttpResponse {
  public:
   explicit CurlResponse(const std::string& uri) : timeouts_(http_timeouts()) {
