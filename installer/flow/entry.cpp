@@ -44,7 +44,11 @@ int run_installer(const std::string& command_line, void (*flow)()) {
   if (const std::string& problem = burned_in_settings_problem(); !problem.empty()) {
     report_error(problem);
   }
-  open_log_file(temp_directory() + log_file_name);
+  // The log is a help, never a condition: a run that needs no temporary folder (starting the
+  // application) goes on without it.
+  if (const std::string folder = usable_temp_directory(); !folder.empty()) {
+    open_log_file(folder + log_file_name);
+  }
   start_flow(flow);
   const int exit_code = run_message_loop();
   // As returning from the entry point ends every thread on Windows: leave without running
