@@ -17,6 +17,7 @@
 
 #include "installer/platform/backend.h"
 #include "installer/platform/posix/services_posix.h"
+#include "installer/platform/posix/terminal_view.h"
 #include "installer/platform/posix/win32_errors.h"
 #include "standin/command_line_rules.h"
 #include "standin/package_store.h"
@@ -167,7 +168,7 @@ int spawn_detached(const std::string& program, const std::string& parameters, bo
 class PosixShell final : public Shell {
  public:
   intptr_t shell_execute(const std::string& verb, const std::string& file,
-                         const std::string& parameters, int /*show_command*/) override {
+                         const std::string& parameters, int show_command) override {
     const bool elevate = verb == "runas";
     if (!elevate && verb != "open" && !verb.empty()) {
       return fail(win32::no_association, se_err_noassoc);
@@ -196,6 +197,8 @@ class PosixShell final : public Shell {
                                : fail(win32::file_not_found, se_err_fnf);
       }
     }
+    // A program that shows itself writes to the terminal our view draws on.
+    if (show_command != sw_hide) terminal_view().yield_terminal();
     const int error = spawn_detached(program, parameters, elevate);
     if (error != 0) {
       // ShellExecute answers with the small Win32 code itself (2, 5, 11), else 0.

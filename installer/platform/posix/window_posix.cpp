@@ -47,7 +47,7 @@ std::string shorten(const std::string& text, size_t limit) {
   return text;
 }
 
-class TerminalView final : public WindowSurface {
+class TerminalView final : public TerminalSurface {
  public:
   TerminalView(int out_fd, int in_fd)
       : out_fd_(out_fd), in_fd_(in_fd), out_is_terminal_(::isatty(out_fd) == 1) {}
@@ -80,6 +80,15 @@ class TerminalView final : public WindowSurface {
   }
 
   void set_cursor(Cursor) override {}
+
+  void yield_terminal() override {
+    std::lock_guard lock(mutex_);
+    yielded_ = true;
+    if (line_on_screen_) {
+      standin::write_within(out_fd_, clear_line, write_patience);
+      line_on_screen_ = false;
+    }
+  }
 
   void message_box(const std::string& text, const std::string& caption) override {
     {
@@ -150,7 +159,7 @@ class TerminalView final : public WindowSurface {
   }
 
   void draw_locked() {
-    if (box_open_) return;
+    if (box_open_ || yielded_) return;
     if (out_is_terminal_) {
       if (view_.visible) {
         standin::write_within(out_fd_,
@@ -192,6 +201,7 @@ class TerminalView final : public WindowSurface {
   bool changed_ = false;
   bool stopping_ = false;
   bool box_open_ = false;
+  bool yielded_ = false;
   bool line_on_screen_ = false;
   std::optional<std::string> last_line_;
   Clock::time_point last_draw_{};
@@ -205,8 +215,13 @@ void block_window_signals() {
   ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-std::unique_ptr<WindowSurface> make_terminal_view(int out_fd, int in_fd) {
+std::unique_ptr<TerminalSurface> make_terminal_view(int out_fd, int in_fd) {
   return std::make_unique<TerminalView>(out_fd, in_fd);
+}
+
+TerminalSurface& terminal_view() {
+  static TerminalView view(STDERR_FILENO, STDIN_FILENO);
+  return view;
 }
 
 std::string shown_on_terminal(std::string_view text) {
@@ -284,9 +299,6 @@ std::string terminal_view_line(const WindowView& view, unsigned frame, size_t wi
   return title + tail;
 }
 
-WindowSurface* window_surface() {
-  static TerminalView view(STDERR_FILENO, STDIN_FILENO);
-  return &view;
-}
+WindowSurface* window_surface() { return &terminal_view(); }
 
 }  // namespace pellora::platform::posix

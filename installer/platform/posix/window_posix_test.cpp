@@ -125,7 +125,7 @@ TEST(TerminalView, TextFromASiteCannotDriveTheTerminal) {
   for (const auto& [text, shown] : cases) EXPECT_EQ(shown_on_terminal(text), shown);
 }
 
-TEST(TerminalView, HidingErasesTheLineAtOnce) {
+TEST(TerminalView, HidingOrStartingAProgramErasesTheLineAtOnce) {
   int master = -1;
   int terminal = -1;
   ASSERT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
@@ -138,6 +138,14 @@ TEST(TerminalView, HidingErasesTheLineAtOnce) {
     view->render(hidden);
     // Before render returns, not at the view's next redraw: the next program writes at once.
     EXPECT_TRUE(read_for(master, 50ms).ends_with("\r\x1b[K"));
+
+    // A started program that shows itself gets the terminal: the line goes and stays gone.
+    view->render(shown("Downloading, please wait"));
+    EXPECT_NE(read_for(master, 2000ms, 40).find("Downloading"), std::string::npos);
+    view->yield_terminal();
+    EXPECT_TRUE(read_for(master, 50ms).ends_with("\r\x1b[K"));
+    view->render(shown("Downloading, please wait 2"));
+    EXPECT_EQ(read_for(master, 300ms), "");
   }
   ::close(master);
   ::close(terminal);
