@@ -70,6 +70,11 @@ void FakeWindowSurface::start(platform::WindowCallbacks callbacks) {
   event_sink = std::move(callbacks.on_event);
 }
 
+void FakeWindowSurface::wait(std::optional<std::chrono::steady_clock::time_point> deadline) {
+  if (!on_wait) return platform::WindowSurface::wait(deadline);
+  on_wait(deadline);
+}
+
 platform::WindowView FakeWindowSurface::last_view() const {
   std::lock_guard lock(mutex_);
   return views_.empty() ? platform::WindowView{} : views_.back();
@@ -81,6 +86,17 @@ bool FakeWindowSurface::was_ever_visible() const {
     if (view.visible) return true;
   }
   return false;
+}
+
+std::vector<uint32_t> FakeWindowSurface::bar_positions() const {
+  std::lock_guard lock(mutex_);
+  std::vector<uint32_t> positions;
+  for (const auto& view : views_) {
+    if (!view.marquee && (positions.empty() || positions.back() != view.position)) {
+      positions.push_back(view.position);
+    }
+  }
+  return positions;
 }
 
 void FakeClipboard::set_text_and_flush(const std::string& value) {
@@ -147,6 +163,8 @@ ScopedFakePlatform::ScopedFakePlatform()
   s.clipboard = &clipboard;
   s.shell = &shell;
   s.current_package = &package;
+  s.files = platform::backend_services().files;
+  system.temp_path_value = scratch.path() + "/";
   reset_progress_window_for_tests();
   update_mode = '0';
   forwarded_args.clear();

@@ -2,6 +2,7 @@
 // Fakes of the platform services. ScopedFakePlatform puts them in place for one test and resets
 // the installer's process-wide state around it.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -12,6 +13,7 @@
 
 #include "installer/core/burned_in_settings.h"
 #include "installer/platform/services.h"
+#include "tests/support/scratch_folder.h"
 
 namespace pellora::testing {
 
@@ -62,14 +64,19 @@ class FakeWindowSurface final : public platform::WindowSurface {
   void message_box(const std::string& text, const std::string& caption) override;
   int dpi() override { return dpi_value; }
   void start(platform::WindowCallbacks callbacks) override;
+  // The window thread's wait: `on_wait` when set (where a test lets time pass), else the default.
+  void wait(std::optional<std::chrono::steady_clock::time_point> deadline) override;
 
   platform::WindowView last_view() const;
   bool was_ever_visible() const;
+  // Each distinct position the determinate bar showed, in order.
+  std::vector<uint32_t> bar_positions() const;
 
   int dpi_value = 96;
   std::vector<std::pair<std::string, std::string>> boxes;  // text, caption
   std::vector<platform::Cursor> cursors;
   std::function<void(platform::WindowEvent)> event_sink;
+  std::function<void(std::optional<std::chrono::steady_clock::time_point>)> on_wait;
 
  private:
   mutable std::mutex mutex_;
@@ -123,7 +130,8 @@ class FakeCurrentPackage final : public platform::CurrentPackage {
 };
 
 // Installs the fakes (and whatever services a test sets on `services` afterwards) and resets
-// update_mode, forwarded_args, the burned-in settings and the window around the test.
+// update_mode, forwarded_args, the burned-in settings and the window around the test. Files are
+// the real backend's, with a fresh scratch folder as the temporary folder.
 class ScopedFakePlatform {
  public:
   ScopedFakePlatform();
@@ -133,6 +141,7 @@ class ScopedFakePlatform {
 
   platform::Services& services() { return platform::services(); }
 
+  ScratchFolder scratch;
   FakeDebugOutput debug;
   FakeSystem system;
   FakeWindowSurface window;
