@@ -2,14 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-#include <stdexcept>
 #include <string>
 
 #include "installer/core/temp_directory.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
-#include "tests/support/fake_files.h"
 #include "tests/support/fake_platform.h"
 
 namespace pellora {
@@ -20,13 +17,10 @@ using testing::ProcessExit;
 class LaunchProcess : public ::testing::Test {
  protected:
   LaunchProcess() {
-    fake.services().files = &files;
     fake.package.has_identity = true;
+    fake.package.installed_path_value = fake.scratch.path("package");
   }
-
-  // The program's temporary folder, or nothing while that unit is still a placeholder here.
   testing::ScopedFakePlatform fake;
-  testing::FakeFiles files;
 };
 
 TEST_F(LaunchProcess, StartsThroughTheShellAndPauses) {
@@ -71,34 +65,24 @@ TEST_F(LaunchProcess, RefusedElevationIsACancellationWithoutPause) {
   EXPECT_TRUE(fake.window.boxes.empty());
 }
 
-TEST_F(LaunchProcess, PackageLocationNeedsPackageIdentity) {
-  EXPECT_EQ(package_location(), fake.package.installed_path_value);
-  fake.package.has_identity = false;
-  EXPECT_THROW(package_location(), platform::PlatformError);
-}
-
 TEST_F(LaunchProcess, TempCopyReplacesAnOlderCopyAndStartsIt) {
-  const std::string folder = temp_directory();
-  const std::string source = fake.package.installed_path_value + "/updatecheck.exe";
-  const std::string target = folder + "updater.exe";
-  files.put(source, "new build");
-  files.put(target, "old build");
+  const std::string target = temp_directory() + "updater.exe";
+  fake.scratch.write("package/updatecheck.exe", "new build");
+  fake.scratch.write("App_1.0.0.0_arm64__abc/updater.exe", "old build");
 
   launch_temp_copy("updatecheck.exe", "updater.exe", "TREVALON_INTERNAL_UPDATE_MODE=1 ");
-  EXPECT_EQ(files.content(target), "new build");
+  EXPECT_EQ(fake.scratch.read("App_1.0.0.0_arm64__abc/updater.exe"), "new build");
   ASSERT_EQ(fake.shell.calls.size(), 1u);
   EXPECT_EQ(fake.shell.calls[0].file, target);
   EXPECT_EQ(fake.shell.calls[0].parameters, "TREVALON_INTERNAL_UPDATE_MODE=1 ");
   EXPECT_TRUE(fake.debug.contains("Package location: " + fake.package.installed_path_value + "\n"));
-  EXPECT_TRUE(fake.debug.contains("Executable path: " + source + "\n"));
   EXPECT_TRUE(fake.debug.contains("Temporary executable path: " + target + "\n"));
 }
 
 TEST_F(LaunchProcess, TempCopyFailureEndsInTheBox) {
-  const std::string folder = temp_directory();
-  files.copy_failure_error = platform::win32::access_denied;
+  // No package folder to copy from.
   EXPECT_THROW(launch_temp_copy("updatecheck.exe", "updater.exe", ""), ProcessExit);
-  EXPECT_EQ(fake.clipboard.text, "CopyFile failed with error: [5]: " + platform::format_message(5));
+  EXPECT_EQ(fake.clipboard.text, "CopyFile failed with error: [3]: " + platform::format_message(3));
   EXPECT_TRUE(fake.shell.calls.empty());
 }
 

@@ -1,12 +1,6 @@
 #include "installer/deploy/escape_hatch.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <optional>
-#include <stdexcept>
 
 #include "installer/appdata/backup.h"
 #include "installer/core/state.h"
@@ -15,6 +9,7 @@
 #include "installer/platform/error.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/platform_sandbox.h"
 
 namespace pellora {
 namespace {
@@ -89,126 +84,78 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"Always", EscapeHatchRunIf::always, "", "", false, true, "", 0}),
     [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
-TEST(EscapeHatchArguments, JoinsNamesAndNonEmptyValuesWithSpaces) {
-  EXPECT_EQ(escape_hatch_arguments({{"mode", "repair"}, {"verbose", ""}}), "mode=repair verbose");
-  EXPECT_EQ(escape_hatch_arguments({{"a", ""}, {"b", "2"}}), "a b=2");
-  EXPECT_EQ(escape_hatch_arguments({{"path", "C:\\a b"}, {"x", "=y"}}), "path=C:\\a b x==y");
+TEST(EscapeHatch, ArgumentsComeFromTheDecodedQueryAndPackagePathsLoseTheirSlash) {
+  EXPECT_EQ(escape_hatch_arguments({{"a", ""}, {"b", "2"}, {"path", "C:\\a b"}, {"x", "=y"}}),
+            "a b=2 path=C:\\a b x==y");
   EXPECT_EQ(escape_hatch_arguments({}), "");
-}
-
-TEST(EscapeHatchArguments, TakesTheDecodedQueryOfTheUrl) {
   const Uri uri("https://site.example/fix.exe?mode=repair&verbose&dir=C%3A%5Cmy%20files&a=%2B");
   EXPECT_EQ(escape_hatch_arguments(uri.query_parsed()), "mode=repair verbose dir=C:\\my files a=+");
-}
-
-TEST(EscapeHatchPackagePath, DropsTheFirstCharacterOnly) {
-  EXPECT_EQ(escape_hatch_package_path("/escape.exe"), "escape.exe");
   EXPECT_EQ(escape_hatch_package_path("/tools/fix.exe"), "tools/fix.exe");
   EXPECT_EQ(escape_hatch_package_path("/"), "");
   EXPECT_EQ(escape_hatch_package_path(""), "");
 }
 
-TEST(RunEscapeHatch, AConditionNotMetLogsItsLineAndPublishesNothing) {
-  testing::ScopedFakePlatform platform;
-  platform.package.has_identity = true;
-  Metadata metadata;
-  metadata.escape_hatch_run_if = EscapeHatchRunIf::package_family_changed;
-  metadata.package_family_name = platform.package.family_name_value;
-  metadata.escape_hatch_exe = "https://site.example/fix.exe";
-
-  EXPECT_FALSE(run_escape_hatch(&metadata));
-
-  EXPECT_EQ(platform.debug.text(),
-            "Package family name unchanged, not running the escape hatch.\n");
-  EXPECT_TRUE(platform.system.environment.empty());
-}
-
-TEST(RunEscapeHatch, AnUnsupportedSchemeIsIgnoredAfterPublishingTheData) {
-  testing::ScopedFakePlatform platform;
-  platform.package.has_identity = true;
-  forwarded_args = "--file x";
-  Metadata metadata;
-  metadata.escape_hatch_run_if = EscapeHatchRunIf::always;
-  metadata.escape_hatch_exe = "ftp://site.example/fix.exe?a=1";
-
-  EXPECT_FALSE(run_escape_hatch(&metadata));
-
-  EXPECT_EQ(platform.debug.text(),
-            "Running the escape hatch: ftp://site.example/fix.exe?a=1\n"
-            "Unsupported URL scheme (ftp), ignoring the escape hatch.\n");
-  EXPECT_EQ(platform.system.environment[appdata_local_variable],
-            platform.package.local_folder_value);
-  EXPECT_EQ(platform.system.environment[original_command_line_variable], "--file x");
-  EXPECT_EQ(platform.package.family_name_lookups, 0);
-}
-
-class RunEscapeHatchProgram : public ::testing::Test {
+class RunEscapeHatch : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "hatch-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    scratch_ = pattern;
-    std::filesystem::create_directories(scratch_ + "/package/tools");
-    std::ofstream(scratch_ + "/package/tools/fix.exe") << "rescue";
-    platform_.system.temp_path_value = scratch_ + "/";
-    platform_.services().files = platform::backend_services().files;
-    platform_.services().http = &http_;
-    platform_.package.has_identity = true;
-    platform_.package.installed_path_value = scratch_ + "/package";
-    metadata_.escape_hatch_run_if = EscapeHatchRunIf::always;
+  RunEscapeHatch() {
+    fake.services().http = &http;
+    fake.package.has_identity = true;
+    fake.package.installed_path_value = fake.scratch.path("package");
+    fake.scratch.write("package/tools/fix.exe", "rescue");
+    metadata.escape_hatch_run_if = EscapeHatchRunIf::always;
   }
-  void TearDown() override { std::filesystem::remove_all(scratch_); }
 
-  bool run() { return run_escape_hatch(&metadata_); }
-
-  testing::ScopedFakePlatform platform_;
-  testing::FakeHttp http_;
-  Metadata metadata_;
-  std::string scratch_;
+  testing::ScopedFakePlatform fake;
+  testing::FakeHttp http;
+  Metadata metadata;
 };
 
-TEST_F(RunEscapeHatchProgram, AFailedDownloadIsLoggedAndIgnored) {
-  metadata_.escape_hatch_exe = "http://site.example/missing.exe";
-
-  const bool started = run();
-
-  EXPECT_FALSE(started);
-  EXPECT_TRUE(platform_.debug.contains(
-      "Failed to download http://site.example/missing.exe due to error: "));
-  EXPECT_TRUE(platform_.debug.lines().back().ends_with("\nIgnoring the escape hatch.\n"));
-  EXPECT_TRUE(platform_.shell.calls.empty());
-  EXPECT_TRUE(platform_.window.boxes.empty());
+TEST_F(RunEscapeHatch, AConditionNotMetLogsItsLineAndPublishesNothing) {
+  metadata.escape_hatch_run_if = EscapeHatchRunIf::package_family_changed;
+  metadata.package_family_name = fake.package.family_name_value;
+  metadata.escape_hatch_exe = "https://site.example/fix.exe";
+  EXPECT_FALSE(run_escape_hatch(&metadata));
+  EXPECT_EQ(fake.debug.text(), "Package family name unchanged, not running the escape hatch.\n");
+  EXPECT_TRUE(fake.system.environment.empty());
 }
 
-TEST_F(RunEscapeHatchProgram, ACancelledDownloadIsRaisedAgain) {
-  metadata_.escape_hatch_exe = "https://site.example/fix.exe";
-  http_.fail(metadata_.escape_hatch_exe, platform::cancelled_error());
+TEST_F(RunEscapeHatch, AnUnsupportedSchemeIsIgnoredAfterPublishingTheData) {
+  forwarded_args = "--file x";
+  metadata.escape_hatch_exe = "ftp://site.example/fix.exe?a=1";
+  EXPECT_FALSE(run_escape_hatch(&metadata));
+  EXPECT_EQ(fake.debug.text(),
+            "Running the escape hatch: ftp://site.example/fix.exe?a=1\n"
+            "Unsupported URL scheme (ftp), ignoring the escape hatch.\n");
+  EXPECT_EQ(fake.system.environment[appdata_local_variable], fake.package.local_folder_value);
+  EXPECT_EQ(fake.system.environment[original_command_line_variable], "--file x");
+}
 
+TEST_F(RunEscapeHatch, AFailedDownloadIsIgnoredAndACancelledOneRaisedAgain) {
+  metadata.escape_hatch_exe = "http://site.example/missing.exe";
+  EXPECT_FALSE(run_escape_hatch(&metadata));
+  EXPECT_TRUE(
+      fake.debug.contains("Failed to download http://site.example/missing.exe due to error: "));
+  EXPECT_TRUE(fake.debug.lines().back().ends_with("\nIgnoring the escape hatch.\n"));
+  EXPECT_TRUE(fake.window.boxes.empty());
+
+  http.fail(metadata.escape_hatch_exe, platform::cancelled_error());
   try {
-    run();
+    run_escape_hatch(&metadata);
     FAIL() << "the cancellation should have been raised";
   } catch (const platform::PlatformError& error) {
     EXPECT_TRUE(error.is_cancellation());
   }
-  EXPECT_TRUE(platform_.shell.calls.empty());
+  EXPECT_TRUE(fake.shell.calls.empty());
 }
 
-TEST_F(RunEscapeHatchProgram, StartsACopyOfAPackageFile) {
-  metadata_.escape_hatch_exe = "ms-appx:///tools/fix.exe?a=&b=2";
-
-  const bool started = run();
-
-  EXPECT_TRUE(started);
-  EXPECT_TRUE(platform_.debug.contains("Running package file: tools/fix.exe\n"));
-  ASSERT_EQ(platform_.shell.calls.size(), 1u);
-  const std::string copy = platform_.shell.calls[0].file;
-  EXPECT_TRUE(copy.ends_with("/escape-hatch.exe"));
-  EXPECT_EQ(copy.rfind(scratch_ + "/", 0), 0u);
-  EXPECT_EQ(platform_.shell.calls[0].parameters, "a b=2");
-  std::ifstream copied(copy);
-  std::string content;
-  copied >> content;
-  EXPECT_EQ(content, "rescue");
+TEST_F(RunEscapeHatch, StartsACopyOfAPackageFile) {
+  metadata.escape_hatch_exe = "ms-appx:///tools/fix.exe?a=&b=2";
+  EXPECT_TRUE(run_escape_hatch(&metadata));
+  EXPECT_TRUE(fake.debug.contains("Running package file: tools/fix.exe\n"));
+  ASSERT_EQ(fake.shell.calls.size(), 1u);
+  EXPECT_EQ(fake.shell.calls[0].file, fake.scratch.path("App_1.0.0.0_arm64__abc/escape-hatch.exe"));
+  EXPECT_EQ(fake.shell.calls[0].parameters, "a b=2");
+  EXPECT_EQ(testing::read_file(fake.shell.calls[0].file), "rescue");
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
 #include "tests/support/fake_deployment.h"
-#include "tests/support/fake_files.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
 
@@ -28,12 +27,15 @@ using testing::ScriptedDeployment;
 constexpr const char* appinstaller_uri = "https://example.test/app/App.appinstaller";
 constexpr const char* certificate_uri = "https://example.test/app/App.cer";
 
+std::string failure_message(const std::string& error_text) {
+  return std::string("Failed to install ") + appinstaller_uri + " due to error: " + error_text;
+}
+
 class DoInstall : public ::testing::Test {
  protected:
   DoInstall() {
     fake.services().packages = &packages;
     fake.services().http = &http;
-    fake.services().files = &files;
     burned_in_settings.site_base_url = "https://example.test/app/";
     burned_in_settings.appinstaller_file_name = "App.appinstaller";
     burned_in_settings.certificate_file_name = "App.cer";
@@ -70,19 +72,9 @@ class DoInstall : public ::testing::Test {
     return count;
   }
 
-  std::string only_box_text() const {
-    EXPECT_EQ(fake.window.boxes.size(), 1u);
-    return fake.window.boxes.empty() ? "" : fake.window.boxes.back().first;
-  }
-
-  static std::string failure_message(const std::string& error_text) {
-    return std::string("Failed to install ") + appinstaller_uri + " due to error: " + error_text;
-  }
-
   testing::ScopedFakePlatform fake;
   testing::FakePackageManager packages;
   testing::FakeHttp http;
-  testing::FakeFiles files;
 };
 
 const std::vector<std::string> all_five_attempts = {
@@ -173,60 +165,84 @@ TEST_F(DoInstall, BusyAndUntrustedRetriesShareOneBudget) {
   EXPECT_EQ(fake.clipboard.text, failure_message("still busy"));
 }
 
-TEST_F(DoInstall, DowngradeIsRecognisedByTheLowSixteenBitsAlone) {
-  for (uint32_t code : {0x80073D06u, 0x00003D06u, 0x12343D06u, 0xFFFF3D06u}) {
-    SCOPED_TRACE(code);
-    script({ScriptedDeployment::failure(code)});
+// How one deployment outcome (or a short series) ends the install: installed (returns true) or
+// the error box with its text, and how many certificate imports it took.
+struct Outcome {
+  const char* name;
+  std::vector<ScriptedDeployment> script;
+  std::string clipboard;  // empty: installed
+  int imports = 0;
+  bool with_certificate = true;
+  bool administrator = true;
+};
+
+class DoInstallOutcome : public DoInstall, public ::testing::WithParamInterface<Outcome> {};
+
+TEST_P(DoInstallOutcome, EndsAsItsRowSays) {
+  const Outcome& outcome = GetParam();
+  if (!outcome.with_certificate) burned_in_settings.certificate_file_name.clear();
+  fake.system.is_admin = outcome.administrator;
+  script(outcome.script);
+  if (outcome.clipboard.empty()) {
     EXPECT_TRUE(do_install());
-  }
-  EXPECT_EQ(count_lines("Ignoring version downgrade, launching the app.\n"), 4);
-
-  script({ScriptedDeployment::failure(0x80073D07u, "other")});
-  EXPECT_EQ(exit_code_of_do_install(), 1);
-  EXPECT_EQ(fake.clipboard.text, failure_message("other"));
-}
-
-TEST_F(DoInstall, UntrustedRootIsAlsoRecognisedByTheExactErrorTextPrefix) {
-  script({ScriptedDeployment::failure(0x80073CF3u, "error 0x800B0109: untrusted root"),
-          ScriptedDeployment::success()});
-  EXPECT_TRUE(do_install());
-  EXPECT_EQ(fake.shell.calls.size(), 1u);
-
-  for (const std::string text :
-       {"Error 0x800B0109: untrusted root", "error 0x800b0109: lower", "error 0x800B010"}) {
-    SCOPED_TRACE(text);
-    script({ScriptedDeployment::failure(0x80073CF3u, text)});
+  } else {
     EXPECT_EQ(exit_code_of_do_install(), 1);
-    EXPECT_EQ(fake.shell.calls.size(), 1u);  // no further import
-    EXPECT_EQ(fake.clipboard.text, failure_message(text));
   }
+  EXPECT_EQ(fake.clipboard.text.value_or(""), outcome.clipboard);
+  EXPECT_EQ(fake.shell.calls.size(), static_cast<size_t>(outcome.imports));
+  EXPECT_EQ(http.requests.size(), static_cast<size_t>(outcome.imports));
 }
 
-TEST_F(DoInstall, WithoutACertificateAnUntrustedRootFailsAtOnce) {
-  burned_in_settings.certificate_file_name.clear();
-  script({ScriptedDeployment::failure(platform::hresult::untrusted_root, "untrusted")});
-  EXPECT_EQ(exit_code_of_do_install(), 1);
-  EXPECT_TRUE(http.requests.empty());
-  EXPECT_TRUE(fake.shell.calls.empty());
-  EXPECT_EQ(fake.clipboard.text, failure_message("untrusted"));
+ScriptedDeployment failed(uint32_t extended_code, std::string text = {}) {
+  return ScriptedDeployment::failure(extended_code, std::move(text));
 }
-
-TEST_F(DoInstall, ServerWithoutRangeRequestsGetsItsOwnMessage) {
-  script({ScriptedDeployment::failure(platform::hresult::insufficient_range_support, "x")});
-  EXPECT_EQ(exit_code_of_do_install(), 1);
-  EXPECT_EQ(fake.clipboard.text,
-            "The web server doesn't support HTTP range requests. Please see "
-            "https://docs.trevalon.dev/redir/http-range-requests to learn more.");
-}
-
-TEST_F(DoInstall, CompletedButNotRegisteredIsAFailure) {
+ScriptedDeployment unregistered() {
   ScriptedDeployment outcome = ScriptedDeployment::success();
   outcome.is_registered = false;
   outcome.error_text = "not registered";
-  script({outcome});
-  EXPECT_EQ(exit_code_of_do_install(), 1);
-  EXPECT_EQ(fake.clipboard.text, failure_message("not registered"));
+  return outcome;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DoInstallOutcome,
+    ::testing::Values(
+        // A downgrade is recognised by the low sixteen bits alone, and ignored.
+        Outcome{"Downgrade", {failed(0x80073D06u)}, ""},
+        Outcome{"DowngradeLowBitsOnly", {failed(0x00003D06u)}, ""},
+        Outcome{"DowngradeOtherHighBits", {failed(0xFFFF3D06u)}, ""},
+        Outcome{"NextCodeIsNoDowngrade", {failed(0x80073D07u, "other")}, failure_message("other")},
+        // An untrusted root is also recognised by the exact prefix of the error text.
+        Outcome{"UntrustedByText",
+                {failed(0x80073CF3u, "error 0x800B0109: untrusted"), ScriptedDeployment::success()},
+                "",
+                1},
+        Outcome{"UntrustedTextInCapitals",
+                {failed(0x80073CF3u, "Error 0x800B0109: x")},
+                failure_message("Error 0x800B0109: x")},
+        Outcome{"UntrustedTextInLowerCaseHex",
+                {failed(0x80073CF3u, "error 0x800b0109: x")},
+                failure_message("error 0x800b0109: x")},
+        Outcome{"UntrustedTextCut",
+                {failed(0x80073CF3u, "error 0x800B010")},
+                failure_message("error 0x800B010")},
+        Outcome{"UntrustedWithoutACertificate",
+                {failed(platform::hresult::untrusted_root, "untrusted")},
+                failure_message("untrusted"),
+                0,
+                false},
+        Outcome{"NoRangeRequests",
+                {failed(platform::hresult::insufficient_range_support, "x")},
+                "The web server doesn't support HTTP range requests. Please see "
+                "https://docs.trevalon.dev/redir/http-range-requests to learn more."},
+        Outcome{"CompletedButNotRegistered", {unregistered()}, failure_message("not registered")},
+        Outcome{"AccessDeniedForANonAdministrator",
+                {failed(platform::hresult::access_denied)},
+                "You do not have permission to install this package. Talk to your system "
+                "administrator.",
+                0,
+                true,
+                false}),
+    [](const ::testing::TestParamInfo<Outcome>& info) { return std::string(info.param.name); });
 
 struct AccessDeniedCase {
   char mode;
@@ -263,31 +279,6 @@ INSTANTIATE_TEST_SUITE_P(
         AccessDeniedCase{'0', "--open \"my file.txt\""},
         AccessDeniedCase{'1', "TREVALON_INTERNAL_UPDATE_MODE=1 --open \"my file.txt\""},
         AccessDeniedCase{'4', "TREVALON_INTERNAL_UPDATE_MODE=4 --open \"my file.txt\""}));
-
-TEST_F(DoInstall, AccessDeniedForANonAdministratorEndsInTheBox) {
-  fake.system.is_admin = false;
-  ScriptedDeployment denied = ScriptedDeployment::failure(platform::hresult::access_denied);
-  script({denied});
-  EXPECT_EQ(exit_code_of_do_install(), 1);
-  EXPECT_TRUE(fake.shell.calls.empty());
-  EXPECT_EQ(fake.clipboard.text,
-            "You do not have permission to install this package. Talk to your system "
-            "administrator.");
-}
-
-TEST_F(DoInstall, RefusedElevationIsACancellation) {
-  fake.shell.result = 5;
-  fake.shell.failure_error = platform::win32::cancelled;
-  script({ScriptedDeployment::failure(platform::hresult::access_denied)});
-  try {
-    do_install();
-    ADD_FAILURE() << "do_install returned";
-  } catch (const platform::PlatformError& error) {
-    EXPECT_TRUE(error.is_cancellation());
-  }
-  EXPECT_EQ(count_lines("Installation cancelled by the user, quitting."), 1);
-  EXPECT_TRUE(fake.window.boxes.empty());
-}
 
 TEST_F(DoInstall, CancelDuringTheDeploymentCancelsIt) {
   ScriptedDeployment running = ScriptedDeployment::success();
