@@ -36,8 +36,8 @@
 #include "standin/deployment.h"
 #include "standin/publisher_id.h"
 #include "tests/support/fake_platform.h"
-#include "tests/support/scratch_folder.h"
 #include "tests/support/platform_sandbox.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/site_server.h"
 
 extern char** environ;
@@ -60,8 +60,6 @@ std::string pattern(size_t size, char seed) {
   for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>(seed + i * 13 % 251);
   return body;
 }
-
-int run(const std::vector<std::string>& command) { return pellora::testing::run_and_wait(command); }
 
 enum class DownloadPath {
   metadata,
@@ -105,28 +103,15 @@ class HostileSite : public ::testing::Test {
     std::ofstream(work_.path() + "/programs/Setup.exe", std::ios::binary) << installer_body_;
     std::ofstream(work_.path() + "/programs/payload.bin", std::ios::binary) << pattern(20000, 'p');
     server_ = std::make_unique<testing::SiteServer>(bin_dir + "/site-server", site_);
-    ASSERT_EQ(run({bin_dir + "/make-site",
-                   "--out",
-                   site_,
-                   "--base-url",
-                   server_->url("/"),
-                   "--name",
-                   package_name,
-                   "--publisher",
-                   publisher,
-                   "--version",
-                   version,
-                   "--file",
-                   work_.path() + "/programs/payload.bin=data/payload.bin",
-                   "--certificate",
-                   "site.cer",
-                   "--installer-name",
-                   "Setup.exe",
-                   "--site-file",
-                   work_.path() + "/programs/rescue.exe=rescue.exe",
-                   "--site-file",
-                   work_.path() + "/programs/Setup.exe=Setup.exe"}),
-              0);
+    const std::string programs = work_.path() + "/programs/";
+    std::vector<std::string> command = {bin_dir + "/make-site", "--out", site_};
+    command.insert(command.end(), {"--base-url", server_->url("/"), "--name", package_name});
+    command.insert(command.end(), {"--publisher", publisher, "--version", version});
+    command.insert(command.end(), {"--file", programs + "payload.bin=data/payload.bin"});
+    command.insert(command.end(), {"--certificate", "site.cer", "--installer-name", "Setup.exe"});
+    command.insert(command.end(), {"--site-file", programs + "rescue.exe=rescue.exe"});
+    command.insert(command.end(), {"--site-file", programs + "Setup.exe=Setup.exe"});
+    ASSERT_EQ(testing::run_and_wait(command), 0);
     // Short enough that the stall cases take a moment, far above the drip's pauses.
     setenv("TREVALON_HTTP_STALL_TIMEOUT_MS", "1000", 1);
     unsetenv("TREVALON_PLATFORM_ELEVATED");
@@ -426,7 +411,7 @@ TEST_F(HostileSite, StreamedDownloadsStopAtTheirCap) {
   constexpr uint32_t file_too_large = platform::hresult::file_too_large;
   server_->set_faults({"/endless.exe=endless", "/Setup.exe=chunked"});
   EXPECT_EQ(download("/endless.exe"), file_too_large);  // no length: stopped while receiving
-  EXPECT_EQ(download("/Setup.exe"), file_too_large);  // 64 KiB in chunks, no length
+  EXPECT_EQ(download("/Setup.exe"), file_too_large);    // 64 KiB in chunks, no length
   server_->set_faults({});
   EXPECT_EQ(download("/Setup.exe"), file_too_large);  // refused on its Content-Length
   EXPECT_EQ(download("/rescue.exe"), file_too_large);

@@ -107,35 +107,24 @@ void SiteTest::strip(const fs::path& program) const {
 
 std::vector<std::string> SiteTest::burn_command(const fs::path& out,
                                                 const std::string& version) const {
-  return {bin_dir + "/burn",     "installer",
-          bin_dir + "/pellora",  out.string(),
-          "--site-base-url",     base_url(),
-          "--appinstaller",      identity_.name + ".appinstaller",
-          "--launch-uri",        identity_.launch_uri,
-          "--package-full-name", full_name(version)};
+  std::vector<std::string> command = {bin_dir + "/burn", "installer", bin_dir + "/pellora"};
+  command.insert(command.end(), {out.string(), "--site-base-url", base_url()});
+  command.insert(command.end(), {"--appinstaller", identity_.name + ".appinstaller"});
+  command.insert(command.end(), {"--launch-uri", identity_.launch_uri});
+  command.insert(command.end(), {"--package-full-name", full_name(version)});
+  return command;
 }
 
 std::vector<std::string> SiteTest::make_site_command(const std::string& version,
                                                      const fs::path& updatecheck) const {
-  return {bin_dir + "/make-site",
-          "--out",
-          site_.string(),
-          "--base-url",
-          base_url(),
-          "--name",
-          identity_.name,
-          "--publisher",
-          identity_.publisher,
-          "--version",
-          version,
-          "--executable",
-          "updatecheck.exe",
-          "--protocol",
-          identity_.scheme,
-          "--certificate",
-          identity_.certificate,
-          "--file",
-          updatecheck.string() + "=updatecheck.exe"};
+  std::vector<std::string> command = {bin_dir + "/make-site", "--out", site_.string()};
+  command.insert(command.end(), {"--base-url", base_url(), "--name", identity_.name});
+  command.insert(command.end(), {"--publisher", identity_.publisher, "--version", version});
+  command.insert(command.end(),
+                 {"--executable", "updatecheck.exe", "--protocol", identity_.scheme});
+  command.insert(command.end(), {"--certificate", identity_.certificate});
+  command.insert(command.end(), {"--file", updatecheck.string() + "=updatecheck.exe"});
+  return command;
 }
 
 void SiteTest::trust_site_certificate() const {
