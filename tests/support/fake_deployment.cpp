@@ -26,13 +26,7 @@ void FakeDeploymentOperation::set_progress_handler(
   handler_ = std::move(handler);
 }
 
-bool FakeDeploymentOperation::has_progress_handler() const {
-  std::lock_guard lock(mutex_);
-  return static_cast<bool>(handler_);
-}
-
 platform::AsyncStatus FakeDeploymentOperation::wait() {
-  waited_ = true;
   std::function<void(const platform::DeploymentProgress&)> handler;
   {
     std::lock_guard lock(mutex_);

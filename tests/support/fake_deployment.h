@@ -48,15 +48,12 @@ class FakeDeploymentOperation final : public platform::DeploymentOperation {
   platform::DeploymentResult get_results() override;
   void cancel() override;
 
-  bool has_progress_handler() const;
-  bool waited() const { return waited_; }
   int cancel_calls() const { return cancel_calls_; }
 
  private:
   ScriptedDeployment script_;
   mutable std::mutex mutex_;
   std::function<void(const platform::DeploymentProgress&)> handler_;
-  std::atomic<bool> waited_{false};
   std::atomic<bool> cancelled_{false};
   std::atomic<int> cancel_calls_{0};
   std::atomic<bool> finished_{false};

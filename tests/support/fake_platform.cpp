@@ -24,12 +24,6 @@ std::string FakeDebugOutput::text() const {
   return all;
 }
 
-bool FakeDebugOutput::contains(const std::string& fragment) const {
-  return text().find(fragment) != std::string::npos;
-}
-
-void FakeSystem::exit_process(int code) { throw ProcessExit{code}; }
-
 void FakeSystem::sleep_ms(uint32_t milliseconds) {
   {
     std::lock_guard lock(mutex_);
@@ -63,11 +57,6 @@ void FakeWindowSurface::set_cursor(platform::Cursor cursor) {
 void FakeWindowSurface::message_box(const std::string& text, const std::string& caption) {
   std::lock_guard lock(mutex_);
   boxes.emplace_back(text, caption);
-}
-
-void FakeWindowSurface::start(platform::WindowCallbacks callbacks) {
-  std::lock_guard lock(mutex_);
-  event_sink = std::move(callbacks.on_event);
 }
 
 void FakeWindowSurface::wait(std::optional<std::chrono::steady_clock::time_point> deadline) {
@@ -120,37 +109,6 @@ void FakeCurrentPackage::require_identity() const {
     throw platform::PlatformError(platform::hresult::no_package,
                                   "The process has no package identity.");
   }
-}
-
-std::string FakeCurrentPackage::installed_path() {
-  require_identity();
-  return installed_path_value;
-}
-
-platform::PackageVersion FakeCurrentPackage::version() {
-  require_identity();
-  return version_value;
-}
-
-std::string FakeCurrentPackage::family_name() {
-  require_identity();
-  ++family_name_lookups;
-  return family_name_value;
-}
-
-std::string FakeCurrentPackage::local_folder() {
-  require_identity();
-  return local_folder_value;
-}
-
-std::string FakeCurrentPackage::roaming_folder() {
-  require_identity();
-  return roaming_folder_value;
-}
-
-std::string FakeCurrentPackage::local_cache_folder() {
-  require_identity();
-  return local_cache_folder_value;
 }
 
 ScopedFakePlatform::ScopedFakePlatform()
