@@ -43,31 +43,25 @@ TEST(ParseProperties, Continuations) {
 }
 
 TEST(UnescapePropertiesLine, EscapesAndUnicode) {
-  std::string line = "a\\:\\=\\\\\\n\\r\\t\\q";
-  EXPECT_FALSE(unescape_properties_line(line));
-  EXPECT_EQ(line, "a:=\\\n\r\tq");
-
-  line = "\\u0041\\u00e9\\u20ac.";
-  unescape_properties_line(line);
-  EXPECT_EQ(line, "A\xE9.");
-
-  line = "\\u12";  // fewer than four characters left
-  unescape_properties_line(line);
-  EXPECT_EQ(line, "u12");
-
-  line = "\\u 0x4!";  // white space, prefix and an early stop, as the integer conversion does
-  unescape_properties_line(line);
-  EXPECT_EQ(line, std::string(1, '\x04') + "!");
-
-  line = "\\u-001";
-  unescape_properties_line(line);
-  EXPECT_EQ(line, "\xFF");
-
-  line = "tail\\";
-  EXPECT_TRUE(unescape_properties_line(line));
-  EXPECT_EQ(line, "tail");
-
-  line = "\\uzzzz";
+  const struct {
+    std::string line;
+    std::string unescaped;
+    bool continues;
+  } cases[] = {
+      {"a\\:\\=\\\\\\n\\r\\t\\q", "a:=\\\n\r\tq", false},
+      {"\\u0041\\u00e9\\u20ac.", "A\xE9.", false},
+      {"\\u12", "u12", false},  // fewer than four characters left
+      // White space, prefix and an early stop, as the integer conversion does.
+      {"\\u 0x4!", std::string(1, '\x04') + "!", false},
+      {"\\u-001", "\xFF", false},
+      {"tail\\", "tail", true},
+  };
+  for (const auto& c : cases) {
+    std::string line = c.line;
+    EXPECT_EQ(unescape_properties_line(line), c.continues) << c.line;
+    EXPECT_EQ(line, c.unescaped) << c.line;
+  }
+  std::string line = "\\uzzzz";
   try {
     unescape_properties_line(line);
     FAIL() << "no error";

@@ -1,6 +1,6 @@
-// The POSIX stand-in end to end: sites built by make-site, served on loopback, installed,
-// upgraded and removed through the deployment service; programs started through the shell
-// from package folders and launch URIs.
+// The POSIX stand-in's deployment service end to end: sites built by make-site, served on
+// loopback, installed, upgraded and removed, with the codes each failure carries. Programs
+// started from packages, launch URIs and elevation are played by the installer's flows.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <optional>
 #include <random>
 
 #include "installer/platform/backend.h"
@@ -57,7 +56,6 @@ class StandinTest : public ::testing::Test {
     fs::create_directories(root_);
     fs::create_directories(site_folder_);
     setenv("TREVALON_PLATFORM_ROOT", root_.c_str(), 1);
-    setenv("TREVALON_PROBE_REPORT", work_.path("report").c_str(), 1);
     unsetenv("TREVALON_PLATFORM_ELEVATED");
     unsetenv("TREVALON_PLATFORM_ELEVATION");
     // Incompressible, and larger than one range chunk so the download takes several.
@@ -70,8 +68,8 @@ class StandinTest : public ::testing::Test {
 
   void TearDown() override {
     site_.reset();
-    for (const char* variable : {"TREVALON_PLATFORM_ROOT", "TREVALON_PROBE_REPORT",
-                                 "TREVALON_PLATFORM_ELEVATED", "TREVALON_PLATFORM_ELEVATION"}) {
+    for (const char* variable :
+         {"TREVALON_PLATFORM_ROOT", "TREVALON_PLATFORM_ELEVATED", "TREVALON_PLATFORM_ELEVATION"}) {
       unsetenv(variable);
     }
   }
@@ -121,20 +119,6 @@ class StandinTest : public ::testing::Test {
     return finish(watched(package_manager()->remove_package(full)));
   }
 
-  // What the probe reported once the shell started it.
-  std::optional<testing::ProbeReport> launch(const std::string& verb, const std::string& file,
-                                             const std::string& parameters) {
-    fs::remove(work_.path("report"));
-    const intptr_t result =
-        backend_services().shell->shell_execute(verb, file, parameters, sw_shownormal);
-    EXPECT_GT(result, 32) << "last error " << get_last_error();
-    if (result <= 32 || !testing::wait_until([&] { return fs::exists(work_.path("report")); },
-                                             std::chrono::seconds(10))) {
-      return std::nullopt;
-    }
-    return testing::ProbeReport::parse(work_.read("report"));
-  }
-
   bool nothing_installed() {
     auto empty = [](const std::string& folder) {
       return !fs::exists(folder) || fs::is_empty(folder);
@@ -151,7 +135,7 @@ class StandinTest : public ::testing::Test {
   std::vector<DeploymentProgress> progress_;
 };
 
-TEST_F(StandinTest, InstallsInRangeChunksAndTheProgramRunsWithThePackagesIdentity) {
+TEST_F(StandinTest, InstallsInRangeChunksIntoThePackageFolderWithItsDataFolders) {
   make_site("1.0.0.0");
   trust_site_certificate();
   const Outcome outcome = install();
@@ -178,35 +162,6 @@ TEST_F(StandinTest, InstallsInRangeChunksAndTheProgramRunsWithThePackagesIdentit
     EXPECT_TRUE(fs::is_directory(root_ + "/data/" + family() + "/" + data)) << data;
   }
   EXPECT_FALSE(fs::exists(root_ + "/staging"));
-
-  // Started from the package folder: the package's identity.
-  auto report = launch("open", folder + "/bin/probe", "one \"two three\"");
-  ASSERT_TRUE(report);
-  EXPECT_EQ(report->value("identity"), "122");
-  EXPECT_EQ(report->value("family"), family());
-  EXPECT_EQ(report->value("installed_path"), folder);
-  EXPECT_EQ(report->value("local_folder"), root_ + "/data/" + family() + "/LocalState");
-  EXPECT_EQ(report->values("arg"), (std::vector<std::string>{"one", "two three"}));
-  EXPECT_EQ(report->value("elevated"), "");
-
-  // A copy in the temporary folder has none.
-  const std::string copy = work_.path("probe-copy");
-  fs::copy_file(folder + "/bin/probe", copy);
-  report = launch("open", copy, "");
-  ASSERT_TRUE(report);
-  EXPECT_EQ(report->value("identity"), "15700");
-  EXPECT_EQ(report->value("error"), "The process has no package identity.");
-
-  // The launch URI starts the package's entry executable with the parameters only.
-  report = launch("open", std::string(scheme) + ":", "TREVALON_INTERNAL_UPDATE_MODE=2 a");
-  ASSERT_TRUE(report);
-  EXPECT_EQ(report->value("identity"), "122");
-  EXPECT_EQ(report->value("command_line"), "TREVALON_INTERNAL_UPDATE_MODE=2 a");
-
-  // "runas" marks the started process as elevated.
-  report = launch("runas", folder + "/bin/probe", "");
-  ASSERT_TRUE(report);
-  EXPECT_EQ(report->value("elevated"), "1");
 }
 
 TEST_F(StandinTest, UpgradeReplacesTheOlderVersionAndKeepsTheData) {
@@ -242,7 +197,7 @@ TEST_F(StandinTest, UpgradeReplacesTheOlderVersionAndKeepsTheData) {
   EXPECT_FALSE(fs::exists(root_ + "/packages/" + full_name("1.0.5.0")));
 }
 
-TEST_F(StandinTest, AnUntrustedPublisherFailsUntilAnElevatedPowershellImportsTheCertificate) {
+TEST_F(StandinTest, AnUntrustedPublisherFailsAndPowershellImportsOnlyWhenElevated) {
   make_site("1.0.0.0");
   const Outcome untrusted = install();
   EXPECT_EQ(untrusted.status, AsyncStatus::error);
@@ -259,19 +214,7 @@ TEST_F(StandinTest, AnUntrustedPublisherFailsUntilAnElevatedPowershellImportsThe
   EXPECT_NE(testing::run_and_wait(powershell), 0);
   EXPECT_FALSE(fs::exists(root_ + "/trust"));
 
-  // The command the installer sends, through the stand-in's shell as the installer starts it.
-  const std::string old_path = getenv("PATH") ? getenv("PATH") : "";
-  setenv("PATH", (bin_dir + ":" + old_path).c_str(), 1);
-  const intptr_t result =
-      backend_services().shell->shell_execute("runas", "powershell", command, sw_hide);
-  setenv("PATH", old_path.c_str(), 1);
-  ASSERT_GT(result, 32);
-  const auto imported = [this] {
-    return fs::exists(root_ + "/trust") && !fs::is_empty(root_ + "/trust");
-  };
-  EXPECT_TRUE(testing::wait_until(imported, std::chrono::seconds(5)));
-  const Outcome trusted = install();
-  EXPECT_EQ(trusted.status, AsyncStatus::completed) << trusted.result.error_text;
+  // The elevated import, as the installer sends it, is played by the installer's first install.
 }
 
 TEST_F(StandinTest, ABusyStoreAServerWithoutRangesAndMissingRightsFailWithTheirCodes) {
