@@ -27,23 +27,6 @@ ParsedSettingsBlock parse(const std::vector<uint8_t>& block) {
   return parse_settings_block(block.data(), block.size());
 }
 
-TEST(BurnedInSettings, ReadsTheEightStringsAsWritten) {
-  const char record[] =
-      " https://example.test/app/ \0App.appinstaller\0app-scheme:\xC3\xA9t\xC3\xA9\0"
-      "App_1.2.3.4_arm64__pub\0bin\\App.exe\0App.cer\0Setup.exe\0extra\0\x01";
-  const ParsedSettingsBlock parsed = parse(burned_block(std::string(record, sizeof record - 1)));
-  EXPECT_EQ(parsed.problem, "");
-  const BurnedInSettings& s = parsed.settings;
-  EXPECT_EQ(s.site_base_url, " https://example.test/app/ ");  // kept as written
-  EXPECT_EQ(s.appinstaller_file_name, "App.appinstaller");
-  EXPECT_EQ(s.launch_uri, "app-scheme:\xC3\xA9t\xC3\xA9");
-  EXPECT_EQ(s.package_full_name, "App_1.2.3.4_arm64__pub");
-  EXPECT_EQ(s.app_exe_name, "bin\\App.exe");
-  EXPECT_EQ(s.certificate_file_name, "App.cer");
-  EXPECT_EQ(s.installer_file_name, "Setup.exe");
-  EXPECT_EQ(s.eighth, "extra");
-}
-
 TEST(BurnedInSettings, OnlyTheTwoLowFlagBitsCount) {
   const struct {
     char flag;

@@ -35,24 +35,6 @@ class RecordingOutput final : public OutputStream {
   int commits = 0;
 };
 
-TEST(CopyStreamWithProgress, ReportsTheRunningTotalAfterEveryChunkAndCommitsOnce) {
-  for (const std::deque<size_t>& chunks : {std::deque<size_t>{8192, 8192, 3616}, {}}) {
-    ChunkedInput input(chunks);
-    RecordingOutput output;
-    CopyOperation operation;
-    std::vector<uint64_t> reports;
-    const uint64_t total = copy_stream_with_progress(
-        input, output, operation, [&](uint64_t copied) { reports.push_back(copied); });
-    EXPECT_EQ(total, chunks.empty() ? 0u : 20000u);
-    const std::vector<uint64_t> expected =
-        chunks.empty() ? std::vector<uint64_t>{} : std::vector<uint64_t>{8192, 16384, 20000};
-    EXPECT_EQ(reports, expected);
-    EXPECT_EQ(output.written, total);
-    EXPECT_EQ(output.commits, 1);
-    for (const size_t capacity : input.capacities) EXPECT_EQ(capacity, 8192u);
-  }
-}
-
 TEST(CopyStreamWithProgress, CancelAfterTheFirstChunkCommitsNothingAndReadsNoMore) {
   struct Source : platform::Cancellable {
     int cancels = 0;

@@ -36,22 +36,6 @@ TEST_F(AppLaunch, TheWindowIsHiddenBeforeTheApplicationStarts) {
   EXPECT_EQ(fake.window.cursors.back(), platform::Cursor::arrow);
 }
 
-TEST_F(AppLaunch, TheLaunchUriGetsTheModeBeforeTheArgumentsAndAPause) {
-  const std::pair<RunMode, std::string> cases[] = {
-      {RunMode::normal_start, ""},
-      {RunMode::start_app, "TREVALON_INTERNAL_UPDATE_MODE=2 "},
-  };
-  for (const auto& [mode, parameters] : cases) {
-    fake.shell.calls.clear();
-    open_launch_uri(mode, "");
-    ASSERT_EQ(fake.shell.calls.size(), 1u);
-    EXPECT_EQ(fake.shell.calls[0].verb, "open");
-    EXPECT_EQ(fake.shell.calls[0].parameters, parameters);
-    EXPECT_EQ(fake.shell.calls[0].show_command, 1);
-  }
-  EXPECT_EQ(fake.system.sleeps, std::vector<uint32_t>(2, 500));
-}
-
 TEST_F(AppLaunch, UnopenableLaunchUriEndsInTheBoxNamingIt) {
   // Here a refused prompt is no cancellation, just a failure like any other.
   for (uint32_t error : {platform::win32::no_association, platform::win32::cancelled}) {

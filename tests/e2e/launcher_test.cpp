@@ -111,76 +111,57 @@ TEST_F(LauncherEndToEnd, ArgumentsArriveIntactAndNoOptionVariableReachesTheJvm) 
                   "Virtualization might be off for that folder, ignoring.\n"));
 }
 
-TEST_F(LauncherEndToEnd, RunsOnEitherThreadAndEndsWithTheApplicationsExitCode) {
-  struct Case {
-    std::string main;
-    std::vector<std::string> options;
-    std::vector<std::string> jars;
-    int code;
-    std::string out;
-  };
-  const Case cases[] = {
-      {"Report", {"--run-on-main-thread", "--stack-size", "65536"}, all_jars, 0, "arg=[x]"},
-      {"Report", {"--stack-size", "33554432"}, all_jars, 0, "arg=[x]"},
-      {"Report", {"--stack-size", "100"}, all_jars, 0, "arg=[x]"},
-      {"ExitSeven", {}, all_jars, 7, ""},
-      // Without the updater class there is nothing to register, and nothing changes.
-      {"Report",
-       {},
-       {"trevalon-launcher-test.jar", "trevalon-launcher.jar"},
-       0,
-       "updater=absent\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.main + " " + (c.options.empty() ? "" : c.options.back()));
-    ASSERT_EQ(install(c.main, c.options, c.jars).code(), 0);
-    const ProgramOutcome result = start({"x"});
-    EXPECT_EQ(result.code(), c.code) << result.err;
-    EXPECT_TRUE(has(result.out, c.out)) << result.out;
-  }
+// How each application and configuration ends: its exit code, a text it prints (on standard
+// output or error), and whether the error box shows.
+struct Ending {
+  std::string main;
+  std::vector<std::string> options;
+  std::vector<std::string> jars;
+  int code;
+  std::string text;
+  bool box = false;
+};
+
+Ending ending(std::string main, std::vector<std::string> options, int code, std::string text,
+              bool all = true, bool box = false) {
+  std::vector<std::string> jars(all_jars.begin(), all_jars.end() - 1);  // no updater class
+  if (all) jars = all_jars;
+  return {std::move(main), std::move(options), jars, code, std::move(text), box};
 }
 
-TEST_F(LauncherEndToEnd, FailuresAreDescribedAndExitWithOne) {
-  struct Case {
-    std::string main;
-    std::vector<std::string> options;
-    std::vector<std::string> jars;
-    std::string described;
-    bool box;
-  };
-  const std::vector<std::string> two = {"trevalon-launcher-test.jar", "trevalon-launcher.jar"};
-  const Case cases[] = {
+TEST_F(LauncherEndToEnd, EachConfigurationEndsAsItsRowSays) {
+  Ending no_launcher_class = ending("Report", {}, 1, "quelmarin/trevalon/launcher/Launcher");
+  no_launcher_class.jars = {"trevalon-launcher-test.jar"};
+  const Ending rows[] = {
+      ending("Report", {"--run-on-main-thread", "--stack-size", "65536"}, 0, "arg=[x]"),
+      ending("Report", {"--stack-size", "33554432"}, 0, "arg=[x]"),
+      ending("Report", {"--stack-size", "100"}, 0, "arg=[x]"),
+      ending("ExitSeven", {}, 7, ""),
+      // Without the updater class there is nothing to register, and nothing changes.
+      ending("Report", {}, 0, "updater=absent\n", false),
       // The protocol steps fail with the JVM's own description.
-      {"Report", {}, {"trevalon-launcher-test.jar"}, "quelmarin/trevalon/launcher/Launcher", false},
-      {"DoesNotExist",
-       {},
-       two,
-       "java.lang.ClassNotFoundException: quelmarin.trevalon.launchertest.DoesNotExist",
-       false},
-      {"NoMain", {}, two, "java.lang.NoSuchMethodException: ", false},
+      no_launcher_class,
+      ending("DoesNotExist", {}, 1,
+             "java.lang.ClassNotFoundException: quelmarin.trevalon.launchertest.DoesNotExist"),
+      ending("NoMain", {}, 1, "java.lang.NoSuchMethodException: "),
       // An uncaught exception is printed, and reported in a box unless it is a console app.
-      {"Throwing",
-       {},
-       two,
-       "java.lang.IllegalStateException: thrown by the test application\n\tat "
-       "quelmarin.trevalon.launchertest.Throwing",
-       true},
-      {"Throwing", {"--console-app"}, two, "java.lang.IllegalStateException", false},
-      {"Report",
-       {"--jvm-option", "--no-such-trevalon-option"},
-       two,
-       "Failed to create JVM: Error 0xffffffff\r\n",
-       false},
+      ending("Throwing", {}, 1,
+             "java.lang.IllegalStateException: thrown by the test application\n\tat "
+             "quelmarin.trevalon.launchertest.Throwing",
+             true, true),
+      ending("Throwing", {"--console-app"}, 1, "java.lang.IllegalStateException"),
+      ending("Report", {"--jvm-option", "--no-such-trevalon-option"}, 1,
+             "Failed to create JVM: Error 0xffffffff\r\n"),
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.main + " " + c.described);
-    ASSERT_EQ(install(c.main, c.options, c.jars).code(), 0);
-    const ProgramOutcome result = start();
-    EXPECT_EQ(result.code(), 1);
-    EXPECT_TRUE(has(result.err, c.described)) << result.err;
+  for (const Ending& row : rows) {
+    SCOPED_TRACE(row.main + " " + (row.options.empty() ? "" : row.options.back()));
+    ASSERT_EQ(install(row.main, row.options, row.jars).code(), 0);
+    const ProgramOutcome result = start({"x"});
+    EXPECT_EQ(result.code(), row.code) << result.err;
+    EXPECT_TRUE(has(result.out + result.err, row.text)) << result.out << result.err;
     const size_t box = result.err.find(box_caption);
-    EXPECT_EQ(box != std::string::npos, c.box) << result.err;
-    if (c.box) {
+    EXPECT_EQ(box != std::string::npos, row.box) << result.err;
+    if (row.box) {
       EXPECT_TRUE(has(result.err.substr(box),
                       "The application stopped because of an error it did not handle"));
     }

@@ -4,8 +4,6 @@
 
 namespace pellora::testing {
 
-ScriptedDeployment ScriptedDeployment::success() { return ScriptedDeployment{}; }
-
 ScriptedDeployment ScriptedDeployment::failure(uint32_t extended_error_code,
                                                std::string error_text) {
   ScriptedDeployment script;
@@ -16,9 +14,6 @@ ScriptedDeployment ScriptedDeployment::failure(uint32_t extended_error_code,
   script.is_registered = false;
   return script;
 }
-
-FakeDeploymentOperation::FakeDeploymentOperation(ScriptedDeployment script)
-    : script_(std::move(script)) {}
 
 void FakeDeploymentOperation::set_progress_handler(
     std::function<void(const platform::DeploymentProgress&)> handler) {
