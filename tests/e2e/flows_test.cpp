@@ -29,7 +29,6 @@ using pellora::testing::SiteTest;
 using pellora::testing::wait_until;
 
 const std::string bin_dir = TREVALON_BIN_DIR;
-constexpr char certificate[] = "Flows.cer";
 
 bool has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -37,18 +36,7 @@ bool has(const std::string& text, const std::string& part) {
 
 class Flows : public SiteTest {
  protected:
-  Flows()
-      : SiteTest({"Trevalon.Flows", "CN=Trevalon Flows, O=Quelmarin Labs, C=FR", "trevalon-flows",
-                  "trevalon-flows:open", certificate},
-                 30s) {}
-
-  // A copy of pellora burned with the settings of `version` of this test's site.
-  void burn_installer(const fs::path& out, const std::string& version) const {
-    std::vector<std::string> command = burn_command(out, version);
-    command.insert(command.end(), {"--app-exe", app_exe_, "--certificate", certificate});
-    if (aggressive_updates_) command.push_back("--aggressive-updates");
-    run_tool(command);
-  }
+  Flows() : SiteTest("Flows", 30s) {}
 
   // The downloaded installer, burned for version 1.0.0.0.
   fs::path downloaded_installer() const {
@@ -56,31 +44,10 @@ class Flows : public SiteTest {
     if (!fs::exists(installer)) burn_installer(installer, "1.0.0.0");
     return installer;
   }
-
-  // Publishes `version` on the site: the packaged installer as updatecheck.exe (the entry
-  // executable, opened by the launch URI) and `files`, by default the probe as the application.
-  void publish(const std::string& version, std::vector<std::string> files = {}) const {
-    const fs::path stage = sandbox_.path("stage-" + version);
-    fs::create_directories(stage);
-    burn_installer(stage / "updatecheck.exe", version);
-    strip(stage / "updatecheck.exe");
-    std::vector<std::string> command = make_site_command(version, stage / "updatecheck.exe");
-    if (files.empty()) {
-      fs::copy_file(bin_dir + "/standin-probe", stage / "app");
-      strip(stage / "app");
-      files = {"--file", (stage / "app").string() + "=bin/app"};
-    }
-    command.insert(command.end(), files.begin(), files.end());
-    run_tool(command);
-    trust_site_certificate();
-  }
-
-  bool aggressive_updates_ = false;
-  std::string app_exe_ = "bin/app";
 };
 
 TEST_F(Flows, FirstInstallImportsTheCertificateAndTheAppGetsTheArguments) {
-  publish("1.0.0.0");
+  publish("1.0.0.0", {});
   fs::remove_all(sandbox_.root() / "trust");  // the first attempt meets an untrusted signer
   const std::vector<std::string> arguments = {"two words", "--flag", "a \"quoted\" word", ""};
   const ProgramOutcome outcome =
@@ -100,10 +67,9 @@ TEST_F(Flows, FirstInstallImportsTheCertificateAndTheAppGetsTheArguments) {
 
 // packaged copy -> temporary updater (forced update) -> launch URI (start_app) -> application
 TEST_F(Flows, AnAggressiveStartUpdatesAndStartsTheNewVersion) {
-  aggressive_updates_ = true;
-  publish("1.0.0.0");
+  publish("1.0.0.0", {"--aggressive-updates"});
   install_from_site();
-  publish("1.1.0.0");
+  publish("1.1.0.0", {"--aggressive-updates"});
   const ProgramOutcome outcome = sandbox_.run((installed("1.0.0.0") / "updatecheck.exe").string(),
                                               {"--keep", "me"}, 60s, environment());
   ASSERT_EQ(outcome.code(), 0) << outcome.err;
@@ -120,7 +86,7 @@ TEST_F(Flows, AccessDeniedRestartsElevatedAndARefusedElevationEndsAsCancelled) {
   if (!pellora::platform::backend_services().system->current_user_is_admin()) {
     GTEST_SKIP() << "the elevated restart is offered to administrators only";
   }
-  publish("1.0.0.0");
+  publish("1.0.0.0", {});
   fs::create_directories(sandbox_.root() / "policy");
   std::ofstream(sandbox_.root() / "policy" / "require-admin").put('\n');
   const ProgramOutcome refused =
@@ -140,13 +106,13 @@ TEST_F(Flows, AccessDeniedRestartsElevatedAndARefusedElevationEndsAsCancelled) {
 }
 
 TEST_F(Flows, CtrlCDuringASlowPackageDownloadExitsWithFive) {
-  publish("1.0.0.0");
+  publish("1.0.0.0", {});
   server_->set_faults({"/Trevalon.Flows.msix=drip:1024:50"});
   RunningProgram installer = sandbox_.start(downloaded_installer().string(), {}, environment());
   // The window shows after 2 s; by then the download reports progress and Cancel is enabled.
   const bool downloading =
       wait_until([&] { return has(installer.err_so_far(), "Downloading, please wait"); });
-  ::kill(installer.pid(), SIGINT);
+  ::kill(installer.pid, SIGINT);
   const ProgramOutcome outcome = installer.wait(60s);
   ASSERT_TRUE(downloading) << outcome.err;
   EXPECT_EQ(outcome.code(), 5) << outcome.err;
@@ -167,8 +133,9 @@ TEST_F(Flows, TheDemoApplicationRunsOnTheJvmAfterAFirstInstall) {
             "--main-class", "quelmarin.trevalon.demo.DemoApp", "--jvm-option",
             "-Dtrevalon.demo.version=1.0.0.0", "--jvm-option",
             "-Djava.class.path=&&trevalon-demo.jar:&&trevalon-launcher.jar"});
-  publish("1.0.0.0", {"--folder", (app / "bin").string() + "=bin", "--folder",
-                      (app / "app").string() + "=app"});
+  publish(
+      "1.0.0.0", {},
+      {"--folder", (app / "bin").string() + "=bin", "--folder", (app / "app").string() + "=app"});
   const ProgramOutcome outcome =
       sandbox_.run(downloaded_installer().string(), {"hello", "big world"}, 60s, environment());
   ASSERT_EQ(outcome.code(), 0) << outcome.err;

@@ -26,11 +26,6 @@ using pellora::testing::read_file;
 using pellora::testing::SiteTest;
 
 const std::string bin_dir = TREVALON_BIN_DIR;
-constexpr char name[] = "Trevalon.Reinstall";
-constexpr char publisher[] = "CN=Trevalon Reinstall, O=Quelmarin Labs, C=FR";
-constexpr char scheme[] = "trevalon-reinstall";
-constexpr char launch_uri[] = "trevalon-reinstall:open";
-constexpr char certificate[] = "Reinstall.cer";
 constexpr char old_version[] = "1.0.0.0";
 constexpr char new_version[] = "1.1.0.0";
 constexpr char no_backup[] = "The application's data could not be backed up";
@@ -39,37 +34,17 @@ constexpr char no_backup[] = "The application's data could not be backed up";
 // content (short to print when they differ).
 using DataFiles = std::map<std::string, size_t>;
 
+// pellora with aggressive updates: a packaged copy whose escape hatch runs then starts nothing
+// itself, so the application starts once, at the end.
+const std::vector<std::string> options = {"--installer", "installer.exe", "--aggressive-updates"};
+
 class Reinstall : public SiteTest {
  protected:
-  Reinstall() : SiteTest({name, publisher, scheme, launch_uri, certificate}, 120s) {}
+  Reinstall() : SiteTest("Reinstall", 120s) {}
 
   fs::path data() const { return sandbox_.root() / "data" / family_name(); }
-
-  // pellora burned for `version` of this site, with aggressive updates: a packaged copy whose
-  // escape hatch runs then starts nothing itself, so the application starts once, at the end.
-  void burn_installer(const fs::path& out, const std::string& version, bool escape_hatch) const {
-    std::vector<std::string> command = burn_command(out, version);
-    command.insert(command.end(), {"--app-exe", "bin/app", "--certificate", certificate,
-                                   "--installer", "installer.exe", "--aggressive-updates"});
-    if (escape_hatch) command.push_back("--escape-hatch");
-    run_tool(command);
-  }
-
-  // Publishes `version`: the packaged installer as the entry executable, the probe as the
-  // application, and `extra` make-site options.
-  void publish(const std::string& version, bool escape_hatch,
-               const std::vector<std::string>& extra = {}) const {
-    const fs::path stage = sandbox_.path("stage-" + version);
-    fs::create_directories(stage);
-    burn_installer(stage / "updatecheck.exe", version, escape_hatch);
-    fs::copy_file(bin_dir + "/standin-probe", stage / "app");
-    strip(stage / "updatecheck.exe");
-    strip(stage / "app");
-    std::vector<std::string> command = make_site_command(version, stage / "updatecheck.exe");
-    command.insert(command.end(), {"--file", (stage / "app").string() + "=bin/app"});
-    command.insert(command.end(), extra.begin(), extra.end());
-    run_tool(command);
-    trust_site_certificate();
+  fs::path registration(const std::string& version) const {
+    return sandbox_.root() / "registrations" / full_name(version);
   }
 
   // What a user's application leaves behind: nested folders, binary content, an empty file and
@@ -117,7 +92,9 @@ class Reinstall : public SiteTest {
 };
 
 TEST_F(Reinstall, TheEscapeHatchReinstallsAndTheDataAndCommandLineSurvive) {
-  publish(old_version, true);
+  std::vector<std::string> with_hatch = options;
+  with_hatch.push_back("--escape-hatch");
+  publish(old_version, with_hatch);
   install_from_site();
   fill_data_folders();
   const DataFiles before = data_files();
@@ -125,15 +102,15 @@ TEST_F(Reinstall, TheEscapeHatchReinstallsAndTheDataAndCommandLineSurvive) {
 
   // The copy of the installer the escape hatch starts, burned like the installed one.
   const fs::path reinstaller = sandbox_.path("reinstaller");
-  burn_installer(reinstaller, old_version, false);
+  burn_installer(reinstaller, old_version, options);
   // The site now offers a new version whose packaged installer has no escape hatch, its
   // installer, and the escape hatch with the program to run and its arguments in the query.
   const fs::path stage = sandbox_.path("stage-site");
   fs::create_directories(stage);
-  burn_installer(stage / "installer.exe", new_version, false);
+  burn_installer(stage / "installer.exe", new_version, options);
   const std::string hatch_url =
       base_url() + "hatch.exe?" + reinstaller.string() + "&TREVALON_INTERNAL_UPDATE_MODE=3";
-  publish(new_version, false,
+  publish(new_version, options, {},
           {"--installer-name", "installer.exe", "--site-file",
            (stage / "installer.exe").string() + "=installer.exe", "--site-file",
            bin_dir + "/hatch-probe=hatch.exe", "--metadata",
@@ -182,12 +159,12 @@ TEST_F(Reinstall, TheEscapeHatchReinstallsAndTheDataAndCommandLineSurvive) {
 }
 
 TEST_F(Reinstall, ABackupThatCannotBeMadeRemovesNothing) {
-  publish(old_version, false);
+  publish(old_version, options);
   install_from_site();
   fill_data_folders();
   const DataFiles before = data_files();
   const fs::path reinstaller = sandbox_.path("reinstaller");
-  burn_installer(reinstaller, old_version, false);
+  burn_installer(reinstaller, old_version, options);
 
   // As the escape hatch would start it, with the locations the packaged copy published.
   std::map<std::string, std::string> published = {
