@@ -7,8 +7,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -27,19 +27,15 @@ namespace {
 using namespace pellora::platform;
 namespace testing = pellora::testing;
 namespace fs = std::filesystem;
+using testing::read_file;
 
 constexpr char publisher[] = "CN=Trevalon Test, O=Quelmarin Labs, L=Lyon, C=FR";
 constexpr char name[] = "Trevalon.E2E";
-constexpr char scheme[] = "trevalon-e2e";
 const std::string bin_dir = TREVALON_BIN_DIR;
-const std::string package = std::string("/") + name + ".msix";
 
 std::string full_name(const std::string& version) {
   return package_full_name(name, version, "arm64", "", publisher);
 }
-std::string family() { return package_family_name(name, publisher); }
-
-using testing::read_file;
 
 struct Outcome {
   AsyncStatus status;
@@ -48,191 +44,146 @@ struct Outcome {
   std::vector<DeploymentProgress> progress;
 
   uint32_t extended() const { return static_cast<uint32_t>(result.extended_error_code); }
+  // An error with this code as the extended one and at the start of the text.
+  bool failed_with(uint32_t code) const {
+    char text[32];
+    std::snprintf(text, sizeof text, "error 0x%08X: ", code);
+    return status == AsyncStatus::error && extended() == code && !result.is_registered &&
+           result.error_text.starts_with(text);
+  }
 };
 
 class StandinTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(root_);
-    fs::create_directories(site_folder_);
     setenv("TREVALON_PLATFORM_ROOT", root_.c_str(), 1);
-    unsetenv("TREVALON_PLATFORM_ELEVATED");
-    unsetenv("TREVALON_PLATFORM_ELEVATION");
     // Incompressible, and larger than one range chunk so the download takes several.
     std::mt19937 random(7);
     std::string payload(700 * 1024, '\0');
     for (char& c : payload) c = static_cast<char>(random());
     work_.write("payload.bin", payload);
+    fs::create_directories(site_folder_);
     site_ = std::make_unique<testing::SiteServer>(bin_dir + "/site-server", site_folder_);
   }
 
   void TearDown() override {
     site_.reset();
-    for (const char* variable :
-         {"TREVALON_PLATFORM_ROOT", "TREVALON_PLATFORM_ELEVATED", "TREVALON_PLATFORM_ELEVATION"}) {
-      unsetenv(variable);
-    }
+    unsetenv("TREVALON_PLATFORM_ROOT");
+    unsetenv("TREVALON_PLATFORM_ELEVATED");
   }
 
+  // Publishes `version` with the probe as bin/probe and a payload, and trusts its certificate.
   void make_site(const std::string& version, std::vector<std::string> extra = {}) {
     std::vector<std::string> command = {bin_dir + "/make-site", "--out", site_folder_};
     command.insert(command.end(), {"--base-url", site_->url("/"), "--name", name});
     command.insert(command.end(), {"--publisher", publisher, "--version", version});
-    command.insert(command.end(), {"--executable", "bin/probe", "--protocol", scheme});
+    command.insert(command.end(), {"--executable", "bin/probe", "--protocol", "trevalon-e2e"});
     command.insert(command.end(), {"--file", bin_dir + "/standin-probe=bin/probe", "--file",
                                    work_.path("payload.bin") + "=data/pay load.bin"});
     command.insert(command.end(), {"--certificate", "site.cer"});
     command.insert(command.end(), extra.begin(), extra.end());
     ASSERT_EQ(testing::run_and_wait(command), 0);
-  }
-
-  void trust_site_certificate() {
     fs::create_directories(root_ + "/trust");
     fs::copy_file(site_folder_ + "/site.cer", root_ + "/trust/site.cer",
                   fs::copy_options::overwrite_existing);
   }
 
-  // Starts an operation with a progress handler that keeps every report.
-  std::shared_ptr<DeploymentOperation> watched(std::shared_ptr<DeploymentOperation> operation) {
-    std::lock_guard lock(mutex_);
-    progress_.clear();
-    operation->set_progress_handler([this](const DeploymentProgress& p) {
-      std::lock_guard lock(mutex_);
-      progress_.push_back(p);
+  // Waits for `operation`, keeping every progress report.
+  static Outcome finish(const std::shared_ptr<DeploymentOperation>& operation) {
+    auto mutex = std::make_shared<std::mutex>();
+    auto progress = std::make_shared<std::vector<DeploymentProgress>>();
+    operation->set_progress_handler([mutex, progress](const DeploymentProgress& p) {
+      std::lock_guard lock(*mutex);
+      progress->push_back(p);
     });
-    return operation;
-  }
-  std::shared_ptr<DeploymentOperation> start_install() {
-    PackageManager* manager = package_manager();
-    return watched(manager->add_package_by_app_installer_file(
-        site_->url("/") + name + ".appinstaller", add_option_force_target_app_shutdown,
-        manager->get_default_package_volume()));
-  }
-  Outcome finish(const std::shared_ptr<DeploymentOperation>& operation) {
     Outcome outcome{operation->wait(), operation->error_code(), operation->get_results(), {}};
-    std::lock_guard lock(mutex_);
-    outcome.progress = progress_;
+    std::lock_guard lock(*mutex);
+    outcome.progress = *progress;
     return outcome;
   }
-  Outcome install() { return finish(start_install()); }
-  Outcome remove(const std::string& full) {
-    return finish(watched(package_manager()->remove_package(full)));
+  Outcome install() const {
+    PackageManager* store = package_manager();
+    return finish(store->add_package_by_app_installer_file(site_->url("/") + name + ".appinstaller",
+                                                           add_option_force_target_app_shutdown,
+                                                           store->get_default_package_volume()));
+  }
+  std::string installed(const std::string& version, const std::string& file = "") const {
+    return root_ + "/packages/" + full_name(version) + file;
   }
 
-  bool nothing_installed() {
+  bool nothing_installed() const {
     auto empty = [](const std::string& folder) {
       return !fs::exists(folder) || fs::is_empty(folder);
     };
     return empty(root_ + "/packages") && empty(root_ + "/registrations") &&
-           !fs::exists(root_ + "/staging") && !fs::exists(root_ + "/protocols/" + scheme);
+           !fs::exists(root_ + "/staging") && !fs::exists(root_ + "/protocols/trevalon-e2e");
   }
 
   testing::ScratchFolder work_;
   const std::string root_ = work_.path("root");
   const std::string site_folder_ = work_.path("site");
+  const std::string data_ = root_ + "/data/" + package_family_name(name, publisher);
   std::unique_ptr<testing::SiteServer> site_;
-  std::mutex mutex_;
-  std::vector<DeploymentProgress> progress_;
 };
 
 TEST_F(StandinTest, InstallsInRangeChunksIntoThePackageFolderWithItsDataFolders) {
   make_site("1.0.0.0");
-  trust_site_certificate();
   const Outcome outcome = install();
   ASSERT_EQ(outcome.status, AsyncStatus::completed) << outcome.result.error_text;
   EXPECT_EQ(outcome.error_code, 0u);
   EXPECT_EQ(outcome.extended(), 0u);
   EXPECT_TRUE(outcome.result.is_registered);
-  int processing = 0;
-  uint32_t last = 0;
+  std::vector<uint32_t> processing;
   for (const DeploymentProgress& p : outcome.progress) {
-    if (p.state != DeploymentProgressState::processing) continue;
-    ++processing;
-    EXPECT_GE(p.percentage, last);
-    last = p.percentage;
+    if (p.state == DeploymentProgressState::processing) processing.push_back(p.percentage);
   }
-  EXPECT_GE(processing, 3);
+  EXPECT_GE(processing.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(processing.begin(), processing.end()));
 
-  const std::string folder = root_ + "/packages/" + full_name("1.0.0.0");
-  EXPECT_TRUE(fs::exists(folder + "/AppxManifest.xml"));
-  EXPECT_EQ(read_file(folder + "/data/pay load.bin"), work_.read("payload.bin"));
-  EXPECT_FALSE(fs::exists(folder + "/[Content_Types].xml"));
+  EXPECT_TRUE(fs::exists(installed("1.0.0.0", "/AppxManifest.xml")));
+  EXPECT_EQ(read_file(installed("1.0.0.0", "/data/pay load.bin")), work_.read("payload.bin"));
+  EXPECT_FALSE(fs::exists(installed("1.0.0.0", "/[Content_Types].xml")));
   EXPECT_TRUE(fs::exists(root_ + "/registrations/" + full_name("1.0.0.0")));
   for (const char* data : {"LocalState", "RoamingState", "LocalCache"}) {
-    EXPECT_TRUE(fs::is_directory(root_ + "/data/" + family() + "/" + data)) << data;
+    EXPECT_TRUE(fs::is_directory(data_ + "/" + data)) << data;
   }
   EXPECT_FALSE(fs::exists(root_ + "/staging"));
 }
 
-TEST_F(StandinTest, UpgradeReplacesTheOlderVersionAndKeepsTheData) {
+TEST_F(StandinTest, AnUpgradeReplacesTheOlderVersionKeepsTheDataAndRefusesADowngrade) {
   make_site("1.0.0.0");
-  trust_site_certificate();
   ASSERT_EQ(install().status, AsyncStatus::completed);
-  const std::string local_state = root_ + "/data/" + family() + "/LocalState";
-  std::ofstream(local_state + "/settings.txt") << "kept";
+  std::ofstream(data_ + "/LocalState/settings.txt") << "kept";
 
   make_site("1.1.0.0");
-  const Outcome outcome = install();
-  ASSERT_EQ(outcome.status, AsyncStatus::completed) << outcome.result.error_text;
-  EXPECT_FALSE(fs::exists(root_ + "/packages/" + full_name("1.0.0.0")));
+  ASSERT_EQ(install().status, AsyncStatus::completed);
+  EXPECT_FALSE(fs::exists(installed("1.0.0.0")));
   EXPECT_FALSE(fs::exists(root_ + "/registrations/" + full_name("1.0.0.0")));
-  EXPECT_TRUE(fs::exists(root_ + "/packages/" + full_name("1.1.0.0") + "/bin/probe"));
-  EXPECT_EQ(read_file(local_state + "/settings.txt"), "kept");
-  EXPECT_EQ(read_file(root_ + "/protocols/" + scheme), full_name("1.1.0.0") + "\nbin/probe\n");
+  EXPECT_TRUE(fs::exists(installed("1.1.0.0", "/bin/probe")));
+  EXPECT_EQ(read_file(data_ + "/LocalState/settings.txt"), "kept");
+  EXPECT_EQ(read_file(root_ + "/protocols/trevalon-e2e"), full_name("1.1.0.0") + "\nbin/probe\n");
+  const Outcome again = install();  // the same version again succeeds without change
+  EXPECT_TRUE(again.status == AsyncStatus::completed && again.result.is_registered);
 
-  // The same version again succeeds without change.
-  const Outcome again = install();
-  EXPECT_EQ(again.status, AsyncStatus::completed) << again.result.error_text;
-  EXPECT_TRUE(again.result.is_registered);
-
-  // A lower version fails as a downgrade and leaves the installed one alone.
   make_site("1.0.5.0");
   const Outcome downgrade = install();
-  EXPECT_EQ(downgrade.status, AsyncStatus::error);
-  EXPECT_EQ(downgrade.extended(), 0x80073D06u);
+  EXPECT_TRUE(downgrade.failed_with(0x80073D06u)) << downgrade.result.error_text;
   EXPECT_EQ(downgrade.error_code, 0x80073D06u);
-  EXPECT_EQ(downgrade.result.error_text.rfind("error 0x80073D06: ", 0), 0u);
-  EXPECT_FALSE(downgrade.result.is_registered);
   EXPECT_TRUE(fs::exists(root_ + "/registrations/" + full_name("1.1.0.0")));
-  EXPECT_FALSE(fs::exists(root_ + "/packages/" + full_name("1.0.5.0")));
+  EXPECT_FALSE(fs::exists(installed("1.0.5.0")));
 }
 
-TEST_F(StandinTest, AnUntrustedPublisherFailsAndPowershellImportsOnlyWhenElevated) {
+TEST_F(StandinTest, EachRefusalCarriesItsCodeAndInstallsNothing) {
   make_site("1.0.0.0");
-  const Outcome untrusted = install();
-  EXPECT_EQ(untrusted.status, AsyncStatus::error);
-  EXPECT_EQ(untrusted.extended(), 0x800B0109u);
-  EXPECT_EQ(untrusted.result.error_text.rfind("error 0x800B0109: ", 0), 0u);
-  EXPECT_TRUE(nothing_installed());
-
-  // PowerShell imports for an elevated process only.
-  fs::copy_file(site_folder_ + "/site.cer", work_.path("it's here.cer"));
-  const std::string command = "Import-Certificate -FilePath '" + work_.path("it''s here.cer") +
-                              "' -CertStoreLocation \"Cert:\\LocalMachine\\TrustedPeople\"";
-  std::vector<std::string> powershell = split_command_line(command);
-  powershell.insert(powershell.begin(), bin_dir + "/powershell");
-  EXPECT_NE(testing::run_and_wait(powershell), 0);
-  EXPECT_FALSE(fs::exists(root_ + "/trust"));
-
-  // The elevated import, as the installer sends it, is played by the installer's first install.
-}
-
-TEST_F(StandinTest, ABusyStoreAServerWithoutRangesAndMissingRightsFailWithTheirCodes) {
-  make_site("1.0.0.0");
-  trust_site_certificate();
   {
     // Another deployment holds the store lock.
     const int fd = open((root_ + "/store.lock").c_str(), O_RDWR | O_CREAT, 0644);
     ASSERT_EQ(flock(fd, LOCK_EX), 0);
-    const Outcome busy = install();
+    EXPECT_EQ(install().extended(), 0x87AF0205u);
     close(fd);
-    EXPECT_EQ(busy.status, AsyncStatus::error);
-    EXPECT_EQ(busy.extended(), 0x87AF0205u);
   }
-  site_->set_faults({package + "=no-ranges"});
-  const Outcome no_range = install();
-  EXPECT_EQ(no_range.status, AsyncStatus::error);
-  EXPECT_EQ(no_range.extended(), 0x80D05011u);
+  site_->set_faults({"/Trevalon.E2E.msix=no-ranges"});
+  EXPECT_EQ(install().extended(), 0x80D05011u);
   EXPECT_TRUE(nothing_installed());
   site_->set_faults({});
 
@@ -244,32 +195,42 @@ TEST_F(StandinTest, ABusyStoreAServerWithoutRangesAndMissingRightsFailWithTheirC
   EXPECT_TRUE(nothing_installed());
   setenv("TREVALON_PLATFORM_ELEVATED", "1", 1);
   EXPECT_EQ(install().status, AsyncStatus::completed);
+  unsetenv("TREVALON_PLATFORM_ELEVATED");
+
+  fs::remove_all(root_ + "/policy");
+  make_site("1.1.0.0");
+  fs::remove_all(root_ + "/trust");
+  EXPECT_TRUE(install().failed_with(0x800B0109u));
+  EXPECT_FALSE(fs::exists(installed("1.1.0.0")));
+  // PowerShell imports for an elevated process only (the installer's first install plays the
+  // elevated import).
+  const std::string command =
+      "Import-Certificate -FilePath '" + site_folder_ +
+      "/site.cer' -CertStoreLocation \"Cert:\\LocalMachine\\TrustedPeople\"";
+  std::vector<std::string> powershell = split_command_line(command);
+  powershell.insert(powershell.begin(), bin_dir + "/powershell");
+  EXPECT_NE(testing::run_and_wait(powershell), 0);
+  EXPECT_FALSE(fs::exists(root_ + "/trust"));
 }
 
 TEST_F(StandinTest, RemoveDeletesThePackageItsRegistrationProtocolAndData) {
   make_site("1.0.0.0");
-  trust_site_certificate();
   ASSERT_EQ(install().status, AsyncStatus::completed);
-  const Outcome removed = remove(full_name("1.0.0.0"));
+  const Outcome removed = finish(package_manager()->remove_package(full_name("1.0.0.0")));
   EXPECT_EQ(removed.status, AsyncStatus::completed) << removed.result.error_text;
   EXPECT_TRUE(nothing_installed());
-  EXPECT_FALSE(fs::exists(root_ + "/data/" + family()));
-  EXPECT_LE(
-      backend_services().shell->shell_execute("open", std::string(scheme) + ":", "", sw_shownormal),
-      32);
+  EXPECT_FALSE(fs::exists(data_));
+  EXPECT_LE(backend_services().shell->shell_execute("open", "trevalon-e2e:", "", sw_shownormal),
+            32);
   EXPECT_EQ(get_last_error(), 1155u);
-
-  const Outcome missing = remove(full_name("1.0.0.0"));
-  EXPECT_EQ(missing.status, AsyncStatus::error);
-  EXPECT_EQ(missing.result.error_text.rfind("error 0x80073CF1: ", 0), 0u);
-  EXPECT_EQ(missing.extended(), 0x80073CF1u);
+  EXPECT_TRUE(
+      finish(package_manager()->remove_package(full_name("1.0.0.0"))).failed_with(0x80073CF1u));
 }
 
 // Which entry names are refused is checked on package_entry_path; here that extraction heeds it,
 // and that a manifest must match the .appinstaller file.
 TEST_F(StandinTest, AnEscapingEntryOrAManifestThatDoesNotMatchIsRefused) {
   make_site("1.0.0.0", {"--raw-entry", work_.path("payload.bin") + "=a/..%2F..%2Fescaped.txt"});
-  trust_site_certificate();
   EXPECT_EQ(install().status, AsyncStatus::error);
   EXPECT_TRUE(nothing_installed());
   EXPECT_FALSE(fs::exists(root_ + "/escaped.txt"));
