@@ -11,18 +11,13 @@
 namespace pellora {
 namespace {
 
-using testing::ProcessExit;
 using testing::ScopedFakePlatform;
 
 TEST(ReportError, ShowsTheBoxCopiesTheTextAndExitsWithOne) {
   ScopedFakePlatform fake;
   create_progress_window();
-  try {
-    report_error("Failed to install x due to error: y");
-    FAIL() << "report_error returned";
-  } catch (const ProcessExit& exit) {
-    EXPECT_EQ(exit.code, 1);
-  }
+  EXPECT_EQ(testing::ending_of([] { report_error("Failed to install x due to error: y"); }),
+            "exit 1");
   ASSERT_EQ(fake.window.boxes.size(), 1u);
   EXPECT_EQ(fake.window.boxes[0].first,
             "A problem was encountered during installation. The following error message was "
@@ -39,7 +34,7 @@ TEST(ReportError, LeavesOutTheClipboardSentenceWhenTheCopyFails) {
   ScopedFakePlatform fake;
   fake.clipboard.refuse = true;
   create_progress_window();
-  EXPECT_THROW(report_error("boom"), ProcessExit);
+  EXPECT_EQ(testing::ending_of([] { report_error("boom"); }), "exit 1");
   ASSERT_EQ(fake.window.boxes.size(), 1u);
   EXPECT_EQ(fake.window.boxes[0].first, "A problem was encountered during installation.\n\nboom");
   EXPECT_TRUE(fake.debug.contains("Failed to copy to clipboard due to error: [800401d0] "));
@@ -104,12 +99,7 @@ TEST(ProgressWindow, ClosingDuringTheFlowIsACancellation) {
   ScopedFakePlatform fake;
   create_progress_window();
   set_flow_running(true);
-  try {
-    on_window_event(platform::WindowEvent::close);
-    FAIL();
-  } catch (const ProcessExit& exit) {
-    EXPECT_EQ(exit.code, 5);
-  }
+  EXPECT_EQ(testing::ending_of([] { on_window_event(platform::WindowEvent::close); }), "exit 5");
   EXPECT_TRUE(fake.debug.contains("User cancelled the install, exiting.\n"));
 }
 

@@ -15,7 +15,7 @@
 namespace pellora {
 namespace {
 
-using testing::ProcessExit;
+using testing::ending_of;
 
 constexpr const char* store_part = "' -CertStoreLocation \"Cert:\\LocalMachine\\TrustedPeople\"";
 
@@ -30,17 +30,6 @@ class InstallCertificate : public ::testing::Test {
   void use_certificate(const std::string& name) {
     burned_in_settings.certificate_file_name = name;
     http.serve(Uri(burned_in_settings.site_base_url + name).to_string(), "certificate bytes");
-  }
-
-  // The error install_certificate raised.
-  platform::PlatformError raised() {
-    try {
-      install_certificate();
-    } catch (const platform::PlatformError& error) {
-      return error;
-    }
-    ADD_FAILURE() << "install_certificate returned";
-    return platform::PlatformError(0, "");
   }
 
   testing::ScopedFakePlatform fake;
@@ -96,7 +85,7 @@ TEST_F(InstallCertificate, AnyPathArrivesIntactInsideTheQuotedLiteral) {
 TEST_F(InstallCertificate, FailuresOfTheDownloadAndTheShell) {
   http.fail("https://example.test/app/App.cer",
             platform::PlatformError(0x80190194, "Not found (404)."));
-  EXPECT_THROW(install_certificate(), ProcessExit);
+  EXPECT_EQ(ending_of([] { install_certificate(); }), "exit 1");
   EXPECT_EQ(fake.clipboard.text,
             "Failed to download https://example.test/app/App.cer due to error: Not found (404).");
   EXPECT_TRUE(fake.shell.calls.empty());
@@ -104,14 +93,14 @@ TEST_F(InstallCertificate, FailuresOfTheDownloadAndTheShell) {
   use_certificate("App.cer");
   fake.shell.result = 2;
   fake.shell.failure_error = platform::win32::file_not_found;
-  EXPECT_THROW(install_certificate(), ProcessExit);
+  EXPECT_EQ(ending_of([] { install_certificate(); }), "exit 1");
   EXPECT_EQ(fake.clipboard.text,
             "Powershell failed with error: [2]: " + platform::format_message(2) +
                 ": args are: Import-Certificate -FilePath '" + local + store_part);
 
   // A refused elevation is the user's cancellation: no box, no pause.
   fake.shell.failure_error = platform::win32::cancelled;
-  EXPECT_TRUE(raised().is_cancellation());
+  EXPECT_EQ(ending_of([] { install_certificate(); }), "cancelled");
   EXPECT_TRUE(fake.debug.contains("Certificate installation cancelled by the user, quitting."));
   EXPECT_EQ(fake.window.boxes.size(), 2u);
   EXPECT_TRUE(fake.system.sleeps.empty());
@@ -119,7 +108,7 @@ TEST_F(InstallCertificate, FailuresOfTheDownloadAndTheShell) {
 
 TEST_F(InstallCertificate, StorageFailuresPropagate) {
   fake.system.temp_path_value = fake.scratch.path("missing") + "/";
-  EXPECT_EQ(raised().code(), 0x80070003u);  // the path is not found
+  EXPECT_EQ(ending_of([] { install_certificate(); }), "error 80070003");  // path not found
   EXPECT_TRUE(fake.window.boxes.empty());
 }
 

@@ -42,16 +42,12 @@ class DoInstall : public ::testing::Test {
     create_progress_window();
   }
 
-  // How do_install ended: "installed", "exit N" or "cancelled".
+  // How do_install ended: "installed", or as testing::ending_of tells.
   std::string run(std::vector<ScriptedDeployment> script) {
     for (auto& outcome : script) packages.additions.push_back(std::move(outcome));
-    try {
-      return do_install() ? "installed" : "gave up";
-    } catch (const testing::ProcessExit& exit) {
-      return "exit " + std::to_string(exit.code);
-    } catch (const platform::PlatformError& error) {
-      return error.is_cancellation() ? "cancelled" : "error";
-    }
+    bool installed = false;
+    const std::string ending = testing::ending_of([&] { installed = do_install(); });
+    return ending == "returned" && installed ? "installed" : ending;
   }
 
   // How often each line was logged.

@@ -17,7 +17,6 @@
 namespace pellora {
 namespace {
 
-using testing::ProcessExit;
 using testing::ScriptedDeployment;
 
 class MainFlow : public ::testing::Test {
@@ -34,17 +33,11 @@ class MainFlow : public ::testing::Test {
     create_progress_window();
   }
 
-  // Runs the flow; returns its exit code.
-  int run(char mode, std::string args = {}) {
+  // Runs the flow: how it ended (it always ends the process).
+  std::string run(char mode, std::string args = {}) {
     update_mode = mode;
     forwarded_args = std::move(args);
-    try {
-      main_flow();
-    } catch (const ProcessExit& exit) {
-      return exit.code;
-    }
-    ADD_FAILURE() << "main_flow returned without ending the process";
-    return -1;
+    return testing::ending_of(main_flow);
   }
 
   // What the flow started, as "file parameters", with the scratch folder written as "~".
@@ -88,7 +81,7 @@ TEST_P(MainFlowPath, StartsWhatItsRowSaysAndExitsWithZero) {
   }
   packages.additions.push_back(ScriptedDeployment::success());
 
-  EXPECT_EQ(run(path.mode, "--open \"a b\""), 0);
+  EXPECT_EQ(run(path.mode, "--open \"a b\""), "exit 0");
 
   EXPECT_EQ(started(), std::vector<std::string>{path.started});
   const std::string log = fake.debug.text();
@@ -138,21 +131,21 @@ TEST_F(MainFlow, CancellationEndsWithFiveAndNoBox) {
   fake.shell.failure_error = platform::win32::cancelled;  // elevation refused
   packages.additions.push_back(ScriptedDeployment::failure(0));
   packages.additions.back().error_code = platform::hresult::access_denied;
-  EXPECT_EQ(run('0'), 5);
+  EXPECT_EQ(run('0'), "exit 5");
   EXPECT_TRUE(fake.debug.contains("User cancelled the install, exiting.\n"));
   EXPECT_TRUE(fake.window.boxes.empty());
 }
 
 TEST_F(MainFlow, FailuresEndInTheBoxWithExitOneInsteadOfLookingSuccessful) {
   // A platform error: its code in hex and its message.
-  EXPECT_EQ(run('2'), 1);  // start_app without package identity
+  EXPECT_EQ(run('2'), "exit 1");  // start_app without package identity
   EXPECT_EQ(fake.clipboard.text,
             "Exception whilst installing: [80073d54] The process has no package identity.\n");
 
   // Any other failure: a standard-library exception, here from the pause after the launch.
   fake.system.on_sleep = [](uint32_t) { throw std::runtime_error("boom"); };
   packages.additions.push_back(ScriptedDeployment::success());
-  EXPECT_EQ(run('1'), 1);
+  EXPECT_EQ(run('1'), "exit 1");
   EXPECT_EQ(fake.clipboard.text, "Exception whilst installing: boom\n");
   EXPECT_EQ(fake.window.boxes.size(), 2u);
 }

@@ -1,11 +1,23 @@
 #include "tests/support/fake_platform.h"
 
+#include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
 
 namespace pellora::testing {
+
+std::string ending_of(const std::function<void()>& work) {
+  try {
+    work();
+    return "returned";
+  } catch (const ProcessExit& exit) {
+    return "exit " + std::to_string(exit.code);
+  } catch (const platform::PlatformError& error) {
+    return error.is_cancellation() ? "cancelled" : "error " + hex(error.code());
+  }
+}
 
 void FakeDebugOutput::write(std::string_view text) {
   std::lock_guard lock(mutex_);

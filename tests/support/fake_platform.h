@@ -22,6 +22,10 @@ struct ProcessExit {
   int code;
 };
 
+// How `work` ended: "returned", "exit <code>" (through exit_process), "cancelled", or
+// "error <HRESULT in hex>" for another platform error.
+std::string ending_of(const std::function<void()>& work);
+
 class FakeDebugOutput final : public platform::DebugOutput {
  public:
   void write(std::string_view text) override;
