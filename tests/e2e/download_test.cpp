@@ -4,9 +4,6 @@
 #include "installer/download/download.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -75,17 +72,9 @@ TEST_F(DownloadE2E, WholeBodiesArriveWithTheBarOrTheMarquee) {
 
 TEST_F(DownloadE2E, FailuresCarryTheirCodesAndReplaceNothing) {
   setenv("TREVALON_HTTP_STALL_TIMEOUT_MS", "300", 1);
-  // A port that was free a moment ago refuses connections.
-  const int probe = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  bind(probe, reinterpret_cast<sockaddr*>(&address), size);
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
-  close(probe);
-  const std::string refused = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
-
+  // The port of a site that was served a moment ago refuses connections.
+  const std::string refused =
+      testing::SiteServer(TREVALON_BIN_DIR "/site-server", site.path()).url("/app.bin");
   const struct {
     std::string fault_or_url;
     uint32_t code;
