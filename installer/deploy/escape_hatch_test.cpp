@@ -14,75 +14,52 @@
 namespace pellora {
 namespace {
 
-struct Row {
-  const char* name;
-  EscapeHatchRunIf run_if;
-  std::string metadata_family;
-  std::string metadata_site;
-  bool update_available;
-  bool run;
-  std::string log_text;
-  int family_lookups;
-};
-
-class EscapeHatchDecisionTest : public ::testing::TestWithParam<Row> {};
-
-TEST_P(EscapeHatchDecisionTest, FollowsItsRow) {
-  const Row& row = GetParam();
-  Metadata metadata;
-  metadata.escape_hatch_run_if = row.run_if;
-  metadata.package_family_name = row.metadata_family;
-  metadata.site_base_url = row.metadata_site;
-  int family_lookups = 0;
-  int update_checks = 0;
-
-  const EscapeHatchDecision decision = decide_escape_hatch(
-      metadata, "https://site.example/app/",
-      [&] {
-        ++family_lookups;
-        return std::string("App_abc");
-      },
-      [&] {
-        ++update_checks;
-        return row.update_available;
-      });
-
-  EXPECT_EQ(decision.run, row.run);
-  EXPECT_EQ(decision.log_text, row.log_text);
-  EXPECT_EQ(family_lookups, row.family_lookups);
-  EXPECT_EQ(update_checks, row.run_if == EscapeHatchRunIf::not_up_to_date ? 1 : 0);
+// Whether the escape hatch runs for each condition of the site, what it logs, and which
+// lookups it makes (the family name only when needed; the update check for not-up-to-date).
+TEST(EscapeHatchDecision, FollowsItsRow) {
+  const std::string site = "https://site.example/app/";
+  const std::string no_family = "No package family name in metadata, not running the escape hatch.";
+  using If = EscapeHatchRunIf;
+  const struct {
+    If run_if;
+    std::string family, site, log;
+    bool update_available, run;
+    int family_lookups;
+  } rows[] = {
+      {If::unknown, "Other_x", "https://elsewhere/", "", true, false, 0},
+      {If::package_family_changed, "", site, no_family, false, false, 0},
+      {If::package_family_changed, "App_abc", "",
+       "Package family name unchanged, not running the escape hatch.", false, false, 1},
+      {If::package_family_changed, "app_ABC", "", "Package family name changed.", false, true, 1},
+      {If::reinstall_required, "", "https://new/", no_family, false, false, 0},
+      {If::reinstall_required, "Other_x", "",
+       "No site base URL in metadata, not running the escape hatch.", false, false, 0},
+      {If::reinstall_required, "Other_x", "https://site.example/app", "Site base URL changed.",
+       false, true, 0},
+      {If::reinstall_required, "Other_x", site, "Package family name changed.", false, true, 1},
+      {If::reinstall_required, "App_abc", site,
+       "Reinstall not required, not running the escape hatch.", false, false, 1},
+      {If::not_up_to_date, "", "", "Package not up to date.", true, true, 0},
+      {If::not_up_to_date, "", "", "Up to date, not running the escape hatch.", false, false, 0},
+      {If::always, "", "", "", false, true, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(row.run_if)) + " " + row.family + " " + row.site);
+    Metadata metadata;
+    metadata.escape_hatch_run_if = row.run_if;
+    metadata.package_family_name = row.family;
+    metadata.site_base_url = row.site;
+    int family_lookups = 0;
+    int update_checks = 0;
+    const EscapeHatchDecision decision = decide_escape_hatch(
+        metadata, site, [&] { return ++family_lookups, std::string("App_abc"); },
+        [&] { return ++update_checks, row.update_available; });
+    EXPECT_EQ(decision.run, row.run);
+    EXPECT_EQ(decision.log_text, row.log);
+    EXPECT_EQ(family_lookups, row.family_lookups);
+    EXPECT_EQ(update_checks, row.run_if == If::not_up_to_date ? 1 : 0);
+  }
 }
-
-const std::string site = "https://site.example/app/";
-const std::string no_family = "No package family name in metadata, not running the escape hatch.";
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, EscapeHatchDecisionTest,
-    ::testing::Values(
-        Row{"Unknown", EscapeHatchRunIf::unknown, "Other_x", "https://elsewhere/", true, false, "",
-            0},
-        Row{"FamilyChangedWithoutName", EscapeHatchRunIf::package_family_changed, "", site, false,
-            false, no_family, 0},
-        Row{"FamilyUnchanged", EscapeHatchRunIf::package_family_changed, "App_abc", "", false,
-            false, "Package family name unchanged, not running the escape hatch.", 1},
-        Row{"FamilyDiffersOnlyInCase", EscapeHatchRunIf::package_family_changed, "app_ABC", "",
-            false, true, "Package family name changed.", 1},
-        Row{"ReinstallWithoutName", EscapeHatchRunIf::reinstall_required, "", "https://new/", false,
-            false, no_family, 0},
-        Row{"ReinstallWithoutSite", EscapeHatchRunIf::reinstall_required, "Other_x", "", false,
-            false, "No site base URL in metadata, not running the escape hatch.", 0},
-        Row{"ReinstallSiteMoved", EscapeHatchRunIf::reinstall_required, "Other_x",
-            "https://site.example/app", false, true, "Site base URL changed.", 0},
-        Row{"ReinstallFamilyChanged", EscapeHatchRunIf::reinstall_required, "Other_x", site, false,
-            true, "Package family name changed.", 1},
-        Row{"ReinstallNotRequired", EscapeHatchRunIf::reinstall_required, "App_abc", site, false,
-            false, "Reinstall not required, not running the escape hatch.", 1},
-        Row{"NotUpToDate", EscapeHatchRunIf::not_up_to_date, "", "", true, true,
-            "Package not up to date.", 0},
-        Row{"UpToDate", EscapeHatchRunIf::not_up_to_date, "", "", false, false,
-            "Up to date, not running the escape hatch.", 0},
-        Row{"Always", EscapeHatchRunIf::always, "", "", false, true, "", 0}),
-    [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 class RunEscapeHatch : public ::testing::Test {
  protected:
