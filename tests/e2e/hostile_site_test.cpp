@@ -16,7 +16,6 @@
 #include <functional>
 #include <future>
 #include <iostream>
-#include <sstream>
 #include <thread>
 
 #include "installer/core/progress_window.h"
@@ -185,17 +184,10 @@ class HostileSite : public ::testing::Test {
   // the user presses Cancel once the download has run for a moment, as they would with a
   // download that never ends.
   Attempt ends_in_exit(const std::function<bool()>& work, bool press_cancel) {
-    auto outcome = std::async(std::launch::async, [&work]() -> Attempt {
-      try {
-        const bool done = work();
-        return {done, done ? "succeeded" : "gave up"};
-      } catch (const testing::ProcessExit& exit) {
-        return {false, "exit code " + std::to_string(exit.code)};
-      } catch (const platform::PlatformError& error) {
-        std::ostringstream text;
-        text << "error 0x" << std::hex << std::uppercase << error.code() << ": " << error.message();
-        return {false, text.str()};
-      }
+    auto outcome = std::async(std::launch::async, [&work] {
+      bool done = false;
+      const std::string how = testing::ending_of([&] { done = work(); });
+      return Attempt{how == "returned" && done, how};
     });
     if (press_cancel) {
       testing::wait_until([&] {
