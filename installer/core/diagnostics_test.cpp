@@ -27,7 +27,8 @@ TEST(LogFile, KeepsEveryLineWithItsProcessAndMovesAsideAtTheCap) {
 
   EXPECT_EQ(error_box_text("It broke.", false, log_file_path()),
             "A problem was encountered during installation.\n\nIt broke.\n\n"
-            "Log file: " + log);
+            "Log file: " +
+                log);
   open_log_file("");  // nothing more goes to a file in later tests
 }
 
