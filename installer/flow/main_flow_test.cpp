@@ -84,6 +84,7 @@ TEST_P(MainFlowPath, StartsWhatItsRowSaysAndExitsWithZero) {
   EXPECT_EQ(run(path.mode, "--open \"a b\""), "exit 0");
 
   EXPECT_EQ(started(), std::vector<std::string>{path.started});
+  EXPECT_EQ(fake.system.sleeps, std::vector<uint32_t>{500});  // the pause after each start
   const std::string log = fake.debug.text();
   size_t at = 0;
   for (const std::string& fragment : path.log_in_order) {

@@ -31,6 +31,7 @@ class DownloadE2E : public ::testing::Test {
     for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i * 7 % 251);
     site.write("app.bin", body);
     site.write("other.bin", "second");
+    site.write("empty.bin", "");
     create_progress_window();
   }
   ~DownloadE2E() override { unsetenv("TREVALON_HTTP_STALL_TIMEOUT_MS"); }
@@ -65,8 +66,9 @@ TEST_F(DownloadE2E, WholeBodiesArriveWithTheBarOrTheMarquee) {
   EXPECT_EQ(testing::read_file(download("/old.bin")), body);
   EXPECT_EQ(fake.window.bar_positions(), positions);
   EXPECT_TRUE(fake.window.last_view().marquee);
-  // A second download of the same name replaces the first.
+  // A second download of the same name replaces the first, also with an empty body.
   EXPECT_EQ(testing::read_file(download("/other.bin")), "second");
+  EXPECT_EQ(testing::read_file(download("/empty.bin")), "");
   EXPECT_EQ(entries(), 1u);
 }
 
