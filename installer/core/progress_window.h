@@ -5,7 +5,9 @@
 // thread. When no loop runs (unit tests), requests for the window's thread run on the caller.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,8 +18,11 @@ namespace pellora {
 
 inline constexpr uint32_t show_timer_ms = 2000;
 
-// Creates the window hidden with the busy cursor and arms the show timer.
-void create_progress_window(uint32_t show_delay_ms = show_timer_ms);
+// What the show timer reads the time from; tests pass a clock of their own.
+using WindowClock = std::function<std::chrono::steady_clock::time_point()>;
+
+// Creates the window hidden with the busy cursor and arms the show timer on `clock`.
+void create_progress_window(WindowClock clock = std::chrono::steady_clock::now);
 // The message loop, on the window's thread: returns the exit code of a quit (closing the window
 // after the flow has ended gives 0).
 int run_message_loop();

@@ -2,25 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <chrono>
+#include <optional>
+#include <vector>
 
 #include "tests/support/fake_platform.h"
 
 namespace pellora {
 namespace {
 
-using testing::ProcessExit;
 using testing::ScopedFakePlatform;
 
 TEST(ReportError, ShowsTheBoxCopiesTheTextAndExitsWithOne) {
   ScopedFakePlatform fake;
   create_progress_window();
-  try {
-    report_error("Failed to install x due to error: y");
-    FAIL() << "report_error returned";
-  } catch (const ProcessExit& exit) {
-    EXPECT_EQ(exit.code, 1);
-  }
+  EXPECT_EQ(testing::ending_of([] { report_error("Failed to install x due to error: y"); }),
+            "exit 1");
   ASSERT_EQ(fake.window.boxes.size(), 1u);
   EXPECT_EQ(fake.window.boxes[0].first,
             "A problem was encountered during installation. The following error message was "
@@ -37,33 +34,41 @@ TEST(ReportError, LeavesOutTheClipboardSentenceWhenTheCopyFails) {
   ScopedFakePlatform fake;
   fake.clipboard.refuse = true;
   create_progress_window();
-  EXPECT_THROW(report_error("boom"), ProcessExit);
+  EXPECT_EQ(testing::ending_of([] { report_error("boom"); }), "exit 1");
   ASSERT_EQ(fake.window.boxes.size(), 1u);
   EXPECT_EQ(fake.window.boxes[0].first, "A problem was encountered during installation.\n\nboom");
   EXPECT_TRUE(fake.debug.contains("Failed to copy to clipboard due to error: [800401d0] "));
 }
 
-TEST(ProgressWindow, TimerShowsTheWindowOnceUnlessHiddenFirst) {
-  {
+// The show timer runs on the window's clock, and the surface's wait is where its time passes:
+// the first wait wakes a millisecond early, the next at the deadline, and a wait without one
+// closes the window (the flow is not running: a plain quit).
+TEST(ProgressWindow, TimerShowsTheWindowOnceAfterTwoSecondsUnlessHiddenFirst) {
+  using Time = std::chrono::steady_clock::time_point;
+  for (const bool hide_first : {false, true}) {
+    SCOPED_TRACE(hide_first ? "hidden first" : "shown by the timer");
     ScopedFakePlatform fake;
-    create_progress_window(20);
-    std::thread loop([] { run_message_loop(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_TRUE(progress_window_view().visible);
-    EXPECT_TRUE(fake.debug.contains("Timer expired, showing UI."));
-    on_window_event(platform::WindowEvent::close);  // flow not running: a plain quit
-    loop.join();
-    EXPECT_EQ(fake.debug.text().find("Timer expired"), fake.debug.text().rfind("Timer expired"));
-  }
-  {
-    ScopedFakePlatform fake;
-    create_progress_window(100);
-    hide_progress_window();
-    std::thread loop([] { run_message_loop(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_FALSE(fake.window.was_ever_visible());
-    on_window_event(platform::WindowEvent::close);
-    loop.join();
+    Time now{};
+    std::vector<std::optional<Time>> waits;
+    fake.window.on_wait = [&](std::optional<Time> deadline) {
+      waits.push_back(deadline);
+      if (!deadline) return on_window_event(platform::WindowEvent::close);
+      const Time early = *deadline - std::chrono::milliseconds(1);
+      now = now < early ? early : *deadline;
+    };
+    create_progress_window([&now] { return now; });
+    if (hide_first) hide_progress_window();
+    EXPECT_EQ(run_message_loop(), 0);
+
+    const Time shown_at = Time{} + std::chrono::milliseconds(show_timer_ms);
+    using Waits = std::vector<std::optional<Time>>;
+    const Waits expected =
+        hide_first ? Waits{std::nullopt} : Waits{shown_at, shown_at, std::nullopt};
+    EXPECT_EQ(waits, expected);
+    EXPECT_EQ(fake.window.was_ever_visible(), !hide_first);
+    const std::string log = fake.debug.text();
+    EXPECT_EQ(log.find("Timer expired, showing UI.") != std::string::npos, !hide_first);
+    EXPECT_EQ(log.find("Timer expired"), log.rfind("Timer expired"));
   }
 }
 
@@ -94,12 +99,7 @@ TEST(ProgressWindow, ClosingDuringTheFlowIsACancellation) {
   ScopedFakePlatform fake;
   create_progress_window();
   set_flow_running(true);
-  try {
-    on_window_event(platform::WindowEvent::close);
-    FAIL();
-  } catch (const ProcessExit& exit) {
-    EXPECT_EQ(exit.code, 5);
-  }
+  EXPECT_EQ(testing::ending_of([] { on_window_event(platform::WindowEvent::close); }), "exit 5");
   EXPECT_TRUE(fake.debug.contains("User cancelled the install, exiting.\n"));
 }
 

@@ -1,12 +1,6 @@
 #include "installer/deploy/escape_hatch.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <optional>
-#include <stdexcept>
 
 #include "installer/appdata/backup.h"
 #include "installer/core/state.h"
@@ -15,200 +9,115 @@
 #include "installer/platform/error.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/platform_sandbox.h"
 
 namespace pellora {
 namespace {
 
-struct Row {
-  const char* name;
-  EscapeHatchRunIf run_if;
-  std::string metadata_family;
-  std::string metadata_site;
-  bool update_available;
-  bool run;
-  std::string log_text;
-  int family_lookups;
+// Whether the escape hatch runs for each condition of the site, what it logs, and which
+// lookups it makes (the family name only when needed; the update check for not-up-to-date).
+TEST(EscapeHatchDecision, FollowsItsRow) {
+  const std::string site = "https://site.example/app/";
+  const std::string no_family = "No package family name in metadata, not running the escape hatch.";
+  using If = EscapeHatchRunIf;
+  const struct {
+    If run_if;
+    std::string family, site, log;
+    bool update_available, run;
+    int family_lookups;
+  } rows[] = {
+      {If::unknown, "Other_x", "https://elsewhere/", "", true, false, 0},
+      {If::package_family_changed, "", site, no_family, false, false, 0},
+      {If::package_family_changed, "App_abc", "",
+       "Package family name unchanged, not running the escape hatch.", false, false, 1},
+      {If::package_family_changed, "app_ABC", "", "Package family name changed.", false, true, 1},
+      {If::reinstall_required, "", "https://new/", no_family, false, false, 0},
+      {If::reinstall_required, "Other_x", "",
+       "No site base URL in metadata, not running the escape hatch.", false, false, 0},
+      {If::reinstall_required, "Other_x", "https://site.example/app", "Site base URL changed.",
+       false, true, 0},
+      {If::reinstall_required, "Other_x", site, "Package family name changed.", false, true, 1},
+      {If::reinstall_required, "App_abc", site,
+       "Reinstall not required, not running the escape hatch.", false, false, 1},
+      {If::not_up_to_date, "", "", "Package not up to date.", true, true, 0},
+      {If::not_up_to_date, "", "", "Up to date, not running the escape hatch.", false, false, 0},
+      {If::always, "", "", "", false, true, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(row.run_if)) + " " + row.family + " " + row.site);
+    Metadata metadata;
+    metadata.escape_hatch_run_if = row.run_if;
+    metadata.package_family_name = row.family;
+    metadata.site_base_url = row.site;
+    int family_lookups = 0;
+    int update_checks = 0;
+    const EscapeHatchDecision decision = decide_escape_hatch(
+        metadata, site, [&] { return ++family_lookups, std::string("App_abc"); },
+        [&] { return ++update_checks, row.update_available; });
+    EXPECT_EQ(decision.run, row.run);
+    EXPECT_EQ(decision.log_text, row.log);
+    EXPECT_EQ(family_lookups, row.family_lookups);
+    EXPECT_EQ(update_checks, row.run_if == If::not_up_to_date ? 1 : 0);
+  }
+}
+
+class RunEscapeHatch : public ::testing::Test {
+ protected:
+  RunEscapeHatch() {
+    fake.services().http = &http;
+    fake.package.has_identity = true;
+    fake.package.installed_path_value = fake.scratch.path("package");
+    fake.scratch.write("package/tools/fix.exe", "rescue");
+    metadata.escape_hatch_run_if = EscapeHatchRunIf::always;
+  }
+
+  testing::ScopedFakePlatform fake;
+  testing::FakeHttp http;
+  Metadata metadata;
 };
 
-class EscapeHatchDecisionTest : public ::testing::TestWithParam<Row> {};
-
-TEST_P(EscapeHatchDecisionTest, FollowsItsRow) {
-  const Row& row = GetParam();
-  Metadata metadata;
-  metadata.escape_hatch_run_if = row.run_if;
-  metadata.package_family_name = row.metadata_family;
-  metadata.site_base_url = row.metadata_site;
-  int family_lookups = 0;
-  int update_checks = 0;
-
-  const EscapeHatchDecision decision = decide_escape_hatch(
-      metadata, "https://site.example/app/",
-      [&] {
-        ++family_lookups;
-        return std::string("App_abc");
-      },
-      [&] {
-        ++update_checks;
-        return row.update_available;
-      });
-
-  EXPECT_EQ(decision.run, row.run);
-  EXPECT_EQ(decision.log_text, row.log_text);
-  EXPECT_EQ(family_lookups, row.family_lookups);
-  EXPECT_EQ(update_checks, row.run_if == EscapeHatchRunIf::not_up_to_date ? 1 : 0);
-}
-
-const std::string site = "https://site.example/app/";
-const std::string no_family = "No package family name in metadata, not running the escape hatch.";
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, EscapeHatchDecisionTest,
-    ::testing::Values(
-        Row{"Unknown", EscapeHatchRunIf::unknown, "Other_x", "https://elsewhere/", true, false, "",
-            0},
-        Row{"FamilyChangedWithoutName", EscapeHatchRunIf::package_family_changed, "", site, false,
-            false, no_family, 0},
-        Row{"FamilyUnchanged", EscapeHatchRunIf::package_family_changed, "App_abc", "", false,
-            false, "Package family name unchanged, not running the escape hatch.", 1},
-        Row{"FamilyDiffersOnlyInCase", EscapeHatchRunIf::package_family_changed, "app_ABC", "",
-            false, true, "Package family name changed.", 1},
-        Row{"ReinstallWithoutName", EscapeHatchRunIf::reinstall_required, "", "https://new/", false,
-            false, no_family, 0},
-        Row{"ReinstallWithoutSite", EscapeHatchRunIf::reinstall_required, "Other_x", "", false,
-            false, "No site base URL in metadata, not running the escape hatch.", 0},
-        Row{"ReinstallSiteMoved", EscapeHatchRunIf::reinstall_required, "Other_x",
-            "https://site.example/app", false, true, "Site base URL changed.", 0},
-        Row{"ReinstallFamilyChanged", EscapeHatchRunIf::reinstall_required, "Other_x", site, false,
-            true, "Package family name changed.", 1},
-        Row{"ReinstallNotRequired", EscapeHatchRunIf::reinstall_required, "App_abc", site, false,
-            false, "Reinstall not required, not running the escape hatch.", 1},
-        Row{"NotUpToDate", EscapeHatchRunIf::not_up_to_date, "", "", true, true,
-            "Package not up to date.", 0},
-        Row{"UpToDate", EscapeHatchRunIf::not_up_to_date, "", "", false, false,
-            "Up to date, not running the escape hatch.", 0},
-        Row{"Always", EscapeHatchRunIf::always, "", "", false, true, "", 0}),
-    [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
-
-TEST(EscapeHatchArguments, JoinsNamesAndNonEmptyValuesWithSpaces) {
-  EXPECT_EQ(escape_hatch_arguments({{"mode", "repair"}, {"verbose", ""}}), "mode=repair verbose");
-  EXPECT_EQ(escape_hatch_arguments({{"a", ""}, {"b", "2"}}), "a b=2");
-  EXPECT_EQ(escape_hatch_arguments({{"path", "C:\\a b"}, {"x", "=y"}}), "path=C:\\a b x==y");
-  EXPECT_EQ(escape_hatch_arguments({}), "");
-}
-
-TEST(EscapeHatchArguments, TakesTheDecodedQueryOfTheUrl) {
-  const Uri uri("https://site.example/fix.exe?mode=repair&verbose&dir=C%3A%5Cmy%20files&a=%2B");
-  EXPECT_EQ(escape_hatch_arguments(uri.query_parsed()), "mode=repair verbose dir=C:\\my files a=+");
-}
-
-TEST(EscapeHatchPackagePath, DropsTheFirstCharacterOnly) {
-  EXPECT_EQ(escape_hatch_package_path("/escape.exe"), "escape.exe");
-  EXPECT_EQ(escape_hatch_package_path("/tools/fix.exe"), "tools/fix.exe");
-  EXPECT_EQ(escape_hatch_package_path("/"), "");
-  EXPECT_EQ(escape_hatch_package_path(""), "");
-}
-
-TEST(RunEscapeHatch, AConditionNotMetLogsItsLineAndPublishesNothing) {
-  testing::ScopedFakePlatform platform;
-  platform.package.has_identity = true;
-  Metadata metadata;
+TEST_F(RunEscapeHatch, AConditionNotMetLogsItsLineAndPublishesNothing) {
   metadata.escape_hatch_run_if = EscapeHatchRunIf::package_family_changed;
-  metadata.package_family_name = platform.package.family_name_value;
+  metadata.package_family_name = fake.package.family_name_value;
   metadata.escape_hatch_exe = "https://site.example/fix.exe";
-
   EXPECT_FALSE(run_escape_hatch(&metadata));
-
-  EXPECT_EQ(platform.debug.text(),
-            "Package family name unchanged, not running the escape hatch.\n");
-  EXPECT_TRUE(platform.system.environment.empty());
+  EXPECT_EQ(fake.debug.text(), "Package family name unchanged, not running the escape hatch.\n");
+  EXPECT_TRUE(fake.system.environment.empty());
 }
 
-TEST(RunEscapeHatch, AnUnsupportedSchemeIsIgnoredAfterPublishingTheData) {
-  testing::ScopedFakePlatform platform;
-  platform.package.has_identity = true;
+TEST_F(RunEscapeHatch, AnUnsupportedSchemeIsIgnoredAfterPublishingTheData) {
   forwarded_args = "--file x";
-  Metadata metadata;
-  metadata.escape_hatch_run_if = EscapeHatchRunIf::always;
   metadata.escape_hatch_exe = "ftp://site.example/fix.exe?a=1";
-
   EXPECT_FALSE(run_escape_hatch(&metadata));
-
-  EXPECT_EQ(platform.debug.text(),
+  EXPECT_EQ(fake.debug.text(),
             "Running the escape hatch: ftp://site.example/fix.exe?a=1\n"
             "Unsupported URL scheme (ftp), ignoring the escape hatch.\n");
-  EXPECT_EQ(platform.system.environment[appdata_local_variable],
-            platform.package.local_folder_value);
-  EXPECT_EQ(platform.system.environment[original_command_line_variable], "--file x");
-  EXPECT_EQ(platform.package.family_name_lookups, 0);
+  EXPECT_EQ(fake.system.environment[appdata_local_variable], fake.package.local_folder_value);
+  EXPECT_EQ(fake.system.environment[original_command_line_variable], "--file x");
 }
 
-class RunEscapeHatchProgram : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "hatch-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    scratch_ = pattern;
-    std::filesystem::create_directories(scratch_ + "/package/tools");
-    std::ofstream(scratch_ + "/package/tools/fix.exe") << "rescue";
-    platform_.system.temp_path_value = scratch_ + "/";
-    platform_.services().files = platform::backend_services().files;
-    platform_.services().http = &http_;
-    platform_.package.has_identity = true;
-    platform_.package.installed_path_value = scratch_ + "/package";
-    metadata_.escape_hatch_run_if = EscapeHatchRunIf::always;
-  }
-  void TearDown() override { std::filesystem::remove_all(scratch_); }
+TEST_F(RunEscapeHatch, AFailedDownloadIsIgnoredAndACancelledOneRaisedAgain) {
+  metadata.escape_hatch_exe = "http://site.example/missing.exe";
+  EXPECT_FALSE(run_escape_hatch(&metadata));
+  EXPECT_TRUE(
+      fake.debug.contains("Failed to download http://site.example/missing.exe due to error: "));
+  EXPECT_TRUE(fake.debug.lines().back().ends_with("\nIgnoring the escape hatch.\n"));
+  EXPECT_TRUE(fake.window.boxes.empty());
 
-  bool run() { return run_escape_hatch(&metadata_); }
-
-  testing::ScopedFakePlatform platform_;
-  testing::FakeHttp http_;
-  Metadata metadata_;
-  std::string scratch_;
-};
-
-TEST_F(RunEscapeHatchProgram, AFailedDownloadIsLoggedAndIgnored) {
-  metadata_.escape_hatch_exe = "http://site.example/missing.exe";
-
-  const bool started = run();
-
-  EXPECT_FALSE(started);
-  EXPECT_TRUE(platform_.debug.contains(
-      "Failed to download http://site.example/missing.exe due to error: "));
-  EXPECT_TRUE(platform_.debug.lines().back().ends_with("\nIgnoring the escape hatch.\n"));
-  EXPECT_TRUE(platform_.shell.calls.empty());
-  EXPECT_TRUE(platform_.window.boxes.empty());
+  http.fail(metadata.escape_hatch_exe, platform::cancelled_error());
+  EXPECT_EQ(testing::ending_of([&] { run_escape_hatch(&metadata); }), "cancelled");
+  EXPECT_TRUE(fake.shell.calls.empty());
 }
 
-TEST_F(RunEscapeHatchProgram, ACancelledDownloadIsRaisedAgain) {
-  metadata_.escape_hatch_exe = "https://site.example/fix.exe";
-  http_.fail(metadata_.escape_hatch_exe, platform::cancelled_error());
-
-  try {
-    run();
-    FAIL() << "the cancellation should have been raised";
-  } catch (const platform::PlatformError& error) {
-    EXPECT_TRUE(error.is_cancellation());
-  }
-  EXPECT_TRUE(platform_.shell.calls.empty());
-}
-
-TEST_F(RunEscapeHatchProgram, StartsACopyOfAPackageFile) {
-  metadata_.escape_hatch_exe = "ms-appx:///tools/fix.exe?a=&b=2";
-
-  const bool started = run();
-
-  EXPECT_TRUE(started);
-  EXPECT_TRUE(platform_.debug.contains("Running package file: tools/fix.exe\n"));
-  ASSERT_EQ(platform_.shell.calls.size(), 1u);
-  const std::string copy = platform_.shell.calls[0].file;
-  EXPECT_TRUE(copy.ends_with("/escape-hatch.exe"));
-  EXPECT_EQ(copy.rfind(scratch_ + "/", 0), 0u);
-  EXPECT_EQ(platform_.shell.calls[0].parameters, "a b=2");
-  std::ifstream copied(copy);
-  std::string content;
-  copied >> content;
-  EXPECT_EQ(content, "rescue");
+TEST_F(RunEscapeHatch, StartsACopyOfAPackageFile) {
+  metadata.escape_hatch_exe = "ms-appx:///tools/fix.exe?a=&b=2&x=%3Dy&dir=C%3A%5Cmy%20files";
+  EXPECT_TRUE(run_escape_hatch(&metadata));
+  EXPECT_TRUE(fake.debug.contains("Running package file: tools/fix.exe\n"));
+  ASSERT_EQ(fake.shell.calls.size(), 1u);
+  EXPECT_EQ(fake.shell.calls[0].file, fake.scratch.path("App_1.0.0.0_arm64__abc/escape-hatch.exe"));
+  // The query, decoded: names, and values after a "=" where there are any.
+  EXPECT_EQ(fake.shell.calls[0].parameters, "a b=2 x==y dir=C:\\my files");
+  EXPECT_EQ(testing::read_file(fake.shell.calls[0].file), "rescue");
 }
 
 }  // namespace

@@ -1,10 +1,6 @@
 #include "installer/deploy/new_installer.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <stdexcept>
 
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
@@ -36,61 +32,36 @@ TEST(NewInstallerUrl, TakesBothPartsFromOneSourceAndGluesThem) {
 
 class LaunchNewInstaller : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "handoff-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    scratch_ = pattern;
-    platform_.system.temp_path_value = scratch_ + "/";
-    platform_.services().files = platform::backend_services().files;
-    platform_.services().http = &http_;
+  LaunchNewInstaller() {
+    fake.services().http = &http;
     burned_in_settings.site_base_url = "https://site.example/app/";
     burned_in_settings.installer_file_name = "Setup.exe";
   }
-  void TearDown() override { std::filesystem::remove_all(scratch_); }
-
-  testing::ScopedFakePlatform platform_;
-  testing::FakeHttp http_;
-  std::string scratch_;
+  testing::ScopedFakePlatform fake;
+  testing::FakeHttp http;
 };
 
 TEST_F(LaunchNewInstaller, StartsTheDownloadInRestoreModeWithTheBackupPathUnquoted) {
-  http_.serve("https://site.example/app/Setup.exe", "installer bytes");
-
+  http.serve("https://site.example/app/Setup.exe", "installer bytes");
   start_new_installer(download_new_installer(nullptr), "/tmp/my backups/appdata.backup");
-
-  EXPECT_EQ(platform_.debug.lines().front(), "Launching new installer \n");
-  ASSERT_EQ(platform_.shell.calls.size(), 1u);
-  EXPECT_EQ(platform_.shell.calls[0].verb, "open");
-  EXPECT_TRUE(platform_.shell.calls[0].file.ends_with("installer.exe"));
-  EXPECT_EQ(platform_.shell.calls[0].parameters,
+  EXPECT_EQ(fake.debug.lines().front(), "Launching new installer \n");
+  ASSERT_EQ(fake.shell.calls.size(), 1u);
+  EXPECT_EQ(fake.shell.calls[0].verb, "open");
+  EXPECT_EQ(fake.shell.calls[0].file, fake.scratch.path("App_1.0.0.0_arm64__abc/installer.exe"));
+  EXPECT_EQ(fake.shell.calls[0].parameters,
             "TREVALON_INTERNAL_UPDATE_MODE=4 /tmp/my backups/appdata.backup");
 }
 
-TEST_F(LaunchNewInstaller, AFailedDownloadIsReportedAndEndsTheProcess) {
-  try {
-    download_new_installer(nullptr);
-    FAIL() << "the process should have ended";
-  } catch (const testing::ProcessExit& exit) {
-    EXPECT_EQ(exit.code, 1);
-  }
-  ASSERT_EQ(platform_.window.boxes.size(), 1u);
-  EXPECT_NE(platform_.window.boxes[0].first.find(
-                "Failed to download https://site.example/app/Setup.exe due to error: "),
-            std::string::npos);
-  EXPECT_TRUE(platform_.shell.calls.empty());
-}
+TEST_F(LaunchNewInstaller, AFailedDownloadEndsInTheBoxAndACancelledOneIsRaisedAgain) {
+  EXPECT_EQ(testing::ending_of([] { download_new_installer(nullptr); }), "exit 1");
+  EXPECT_EQ(fake.clipboard.text.value_or("").rfind(
+                "Failed to download https://site.example/app/Setup.exe due to error: ", 0),
+            0u);
 
-TEST_F(LaunchNewInstaller, ACancelledDownloadIsRaisedAgain) {
-  http_.fail("https://site.example/app/Setup.exe", platform::cancelled_error());
-
-  try {
-    download_new_installer(nullptr);
-    FAIL() << "the cancellation should have been raised";
-  } catch (const platform::PlatformError& error) {
-    EXPECT_TRUE(error.is_cancellation());
-  }
-  EXPECT_TRUE(platform_.window.boxes.empty());
-  EXPECT_TRUE(platform_.shell.calls.empty());
+  http.fail("https://site.example/app/Setup.exe", platform::cancelled_error());
+  EXPECT_EQ(testing::ending_of([] { download_new_installer(nullptr); }), "cancelled");
+  EXPECT_EQ(fake.window.boxes.size(), 1u);
+  EXPECT_TRUE(fake.shell.calls.empty());
 }
 
 }  // namespace

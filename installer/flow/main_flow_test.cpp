@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
@@ -13,7 +17,6 @@
 namespace pellora {
 namespace {
 
-using testing::ProcessExit;
 using testing::ScriptedDeployment;
 
 class MainFlow : public ::testing::Test {
@@ -21,6 +24,8 @@ class MainFlow : public ::testing::Test {
   MainFlow() {
     fake.services().packages = &packages;
     fake.services().http = &http;
+    fake.package.installed_path_value = fake.scratch.path("package");
+    fake.scratch.write("package/updatecheck.exe", "checker");
     burned_in_settings.site_base_url = "https://site.test/app/";
     burned_in_settings.appinstaller_file_name = "App.appinstaller";
     burned_in_settings.launch_uri = "trevalon-app:";
@@ -28,17 +33,23 @@ class MainFlow : public ::testing::Test {
     create_progress_window();
   }
 
-  // Runs the flow; returns its exit code.
-  int run(char mode, std::string args = {}) {
+  // Runs the flow: how it ended (it always ends the process).
+  std::string run(char mode, std::string args = {}) {
     update_mode = mode;
     forwarded_args = std::move(args);
-    try {
-      main_flow();
-    } catch (const ProcessExit& exit) {
-      return exit.code;
+    return testing::ending_of(main_flow);
+  }
+
+  // What the flow started, as "file parameters", with the scratch folder written as "~".
+  std::vector<std::string> started() const {
+    std::vector<std::string> found;
+    for (const auto& call : fake.shell.calls) {
+      std::string file = call.file;
+      if (file.rfind(fake.scratch.path(), 0) == 0)
+        file = "~" + file.substr(fake.scratch.path().size());
+      found.push_back(file + " " + call.parameters);
     }
-    ADD_FAILURE() << "main_flow returned without ending the process";
-    return -1;
+    return found;
   }
 
   testing::ScopedFakePlatform fake;
@@ -46,62 +57,98 @@ class MainFlow : public ::testing::Test {
   testing::FakeHttp http;
 };
 
-TEST_F(MainFlow, FirstInstallationOpensTheLaunchUriWithTheArgumentsAlone) {
+// Which way each run mode goes, from the package's identity, the burned-in update setting and
+// the site's version (1.0.0.0 is the installed one; none: the site is down).
+struct Path {
+  const char* name;
+  char mode;
+  bool identity;
+  bool aggressive;
+  const char* site_version;
+  std::vector<std::string> log_in_order;  // fragments of the log, in this order
+  std::string started;                    // the one program started, as "file parameters"
+};
+
+class MainFlowPath : public MainFlow, public ::testing::WithParamInterface<Path> {};
+
+TEST_P(MainFlowPath, StartsWhatItsRowSaysAndExitsWithZero) {
+  const Path& path = GetParam();
+  fake.package.has_identity = path.identity;
+  burned_in_settings.aggressive_updates = path.aggressive;
+  if (path.site_version != nullptr) {
+    http.serve("https://site.test/app/metadata.properties",
+               std::string("app.windows.manifests.version-quad=") + path.site_version);
+  }
   packages.additions.push_back(ScriptedDeployment::success());
-  EXPECT_EQ(run('0', "--open x"), 0);
-  EXPECT_TRUE(fake.debug.contains("Initial installation.\n"));
-  ASSERT_EQ(fake.shell.calls.size(), 1u);
-  EXPECT_EQ(fake.shell.calls[0].file, "trevalon-app:");
-  EXPECT_EQ(fake.shell.calls[0].parameters, "--open x");
+
+  EXPECT_EQ(run(path.mode, "--open \"a b\""), "exit 0");
+
+  EXPECT_EQ(started(), std::vector<std::string>{path.started});
+  EXPECT_EQ(fake.system.sleeps, std::vector<uint32_t>{500});  // the pause after each start
+  const std::string log = fake.debug.text();
+  size_t at = 0;
+  for (const std::string& fragment : path.log_in_order) {
+    at = log.find(fragment, at);
+    ASSERT_NE(at, std::string::npos) << fragment << " in order in:\n" << log;
+  }
+  EXPECT_TRUE(fake.window.boxes.empty());
 }
 
-TEST_F(MainFlow, DigitsSixToNineRunTheNormalStart) {
-  packages.additions.push_back(ScriptedDeployment::success());
-  EXPECT_EQ(run('8', "y"), 0);
-  EXPECT_TRUE(fake.debug.contains("Initial installation.\n"));
+const std::string app = "~/package/bin/app --open \"a b\"";
+const std::string launch_uri = "trevalon-app: ";
+
+Path row(const char* name, char mode, bool identity, bool aggressive, const char* site_version,
+         std::vector<std::string> log_in_order, std::string started) {
+  return {name, mode, identity, aggressive, site_version, std::move(log_in_order), started};
 }
 
-TEST_F(MainFlow, RestoreWithoutIdentityInstallsThenPassesThePathOn) {
-  packages.additions.push_back(ScriptedDeployment::success());
-  EXPECT_EQ(run('4', "/tmp/My Backup/appdata.backup"), 0);
-  EXPECT_TRUE(fake.debug.contains("Restoring backup.\n"));
-  EXPECT_EQ(fake.window.last_view().title, "Installing, please wait");
-  ASSERT_EQ(fake.shell.calls.size(), 1u);
-  EXPECT_EQ(fake.shell.calls[0].parameters,
-            "TREVALON_INTERNAL_UPDATE_MODE=4 /tmp/My Backup/appdata.backup");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, MainFlowPath,
+    ::testing::Values(
+        row("FirstInstall", '0', false, false, "1.0.0.0", {"Initial installation.\n"},
+            launch_uri + "--open \"a b\""),
+        row("DigitsSixToNineStartNormally", '8', false, false, "1.0.0.0",
+            {"Initial installation.\n"}, launch_uri + "--open \"a b\""),
+        row("RestoreWithoutIdentityInstallsThenPassesThePathOn", '4', false, false, nullptr,
+            {"Restoring backup.\n"}, launch_uri + "TREVALON_INTERNAL_UPDATE_MODE=4 --open \"a b\""),
+        row("PackagedStartsTheAppBeforeTheMetadata", '0', true, false, "1.1.0.0",
+            {"App launched.\n", "Not in aggressive mode", "Full command: ", "Downloading metadata"},
+            app),
+        row("AggressiveWithTheSameVersionStartsTheApp", '0', true, true, "1.0.0.0",
+            {"Downloading metadata", "Metadata version: 1.0.0.0\n", "Full command: "}, app),
+        row("AggressiveWithAnotherVersionStartsTheUpdater", '0', true, true, "1.1.0.0",
+            {"Metadata version: 1.1.0.0\n", "Temporary executable path: "},
+            "~/App_1.0.0.0_arm64__abc/updater.exe TREVALON_INTERNAL_UPDATE_MODE=1 --open \"a b\""),
+        row("UpdateCheckWithTheSiteDownStartsTheApp", '5', true, false, nullptr,
+            {"Just check for updates.\n", "Failed to download ", "Full command: "}, app),
+        row("ForcedUpdateInstallsThenStartsTheApp", '1', true, false, nullptr,
+            {"Forcing update.\n"}, launch_uri + "TREVALON_INTERNAL_UPDATE_MODE=2 --open \"a b\""),
+        row("StartAppStartsItAtOnce", '2', true, true, "1.1.0.0",
+            {"Already checked for update, just start the app.\n"}, app)),
+    [](const ::testing::TestParamInfo<Path>& info) { return std::string(info.param.name); });
 
 TEST_F(MainFlow, CancellationEndsWithFiveAndNoBox) {
   fake.shell.result = 5;
-  fake.shell.failure_error = 1223;  // elevation refused
+  fake.shell.failure_error = platform::win32::cancelled;  // elevation refused
   packages.additions.push_back(ScriptedDeployment::failure(0));
   packages.additions.back().error_code = platform::hresult::access_denied;
-  EXPECT_EQ(run('0'), 5);
+  EXPECT_EQ(run('0'), "exit 5");
   EXPECT_TRUE(fake.debug.contains("User cancelled the install, exiting.\n"));
   EXPECT_TRUE(fake.window.boxes.empty());
 }
 
-TEST_F(MainFlow, PlatformErrorsEndInTheBoxWithTheCodeInHex) {
-  fake.package.has_identity = true;
-  fake.shell.result = 2;
-  fake.shell.failure_error = 2;
-  // The package folder cannot be had: Package.Current fails.
-  fake.package.installed_path_value.clear();
-  fake.package.has_identity = false;
-  update_mode = '2';
-  EXPECT_EQ(run('2'), 1);
-  ASSERT_EQ(fake.window.boxes.size(), 1u);
-  EXPECT_NE(fake.window.boxes[0].first.find("Exception whilst installing: [80073d54] "),
-            std::string::npos);
-}
+TEST_F(MainFlow, FailuresEndInTheBoxWithExitOneInsteadOfLookingSuccessful) {
+  // A platform error: its code in hex and its message.
+  EXPECT_EQ(run('2'), "exit 1");  // start_app without package identity
+  EXPECT_EQ(fake.clipboard.text,
+            "Exception whilst installing: [80073d54] The process has no package identity.\n");
 
-TEST_F(MainFlow, OtherFailuresEndInTheBoxInsteadOfLookingSuccessful) {
-  // No scripted deployment: the fake service raises a plain error, and an install with no
-  // outcome must not leave the process waiting.
-  packages.additions.clear();
-  EXPECT_EQ(run('1'), 1);
-  ASSERT_EQ(fake.window.boxes.size(), 1u);
-  EXPECT_NE(fake.window.boxes[0].first.find("Exception whilst installing: ["), std::string::npos);
+  // Any other failure: a standard-library exception, here from the pause after the launch.
+  fake.system.on_sleep = [](uint32_t) { throw std::runtime_error("boom"); };
+  packages.additions.push_back(ScriptedDeployment::success());
+  EXPECT_EQ(run('1'), "exit 1");
+  EXPECT_EQ(fake.clipboard.text, "Exception whilst installing: boom\n");
+  EXPECT_EQ(fake.window.boxes.size(), 2u);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "installer/core/burned_in_settings.h"
 #include "installer/platform/error.h"
 #include "tests/support/fake_http.h"
@@ -43,31 +45,25 @@ TEST(ParseProperties, Continuations) {
 }
 
 TEST(UnescapePropertiesLine, EscapesAndUnicode) {
-  std::string line = "a\\:\\=\\\\\\n\\r\\t\\q";
-  EXPECT_FALSE(unescape_properties_line(line));
-  EXPECT_EQ(line, "a:=\\\n\r\tq");
-
-  line = "\\u0041\\u00e9\\u20ac.";
-  unescape_properties_line(line);
-  EXPECT_EQ(line, "A\xE9.");
-
-  line = "\\u12";  // fewer than four characters left
-  unescape_properties_line(line);
-  EXPECT_EQ(line, "u12");
-
-  line = "\\u 0x4!";  // white space, prefix and an early stop, as the integer conversion does
-  unescape_properties_line(line);
-  EXPECT_EQ(line, std::string(1, '\x04') + "!");
-
-  line = "\\u-001";
-  unescape_properties_line(line);
-  EXPECT_EQ(line, "\xFF");
-
-  line = "tail\\";
-  EXPECT_TRUE(unescape_properties_line(line));
-  EXPECT_EQ(line, "tail");
-
-  line = "\\uzzzz";
+  const struct {
+    std::string line;
+    std::string unescaped;
+    bool continues;
+  } cases[] = {
+      {"a\\:\\=\\\\\\n\\r\\t\\q", "a:=\\\n\r\tq", false},
+      {"\\u0041\\u00e9\\u20ac.", "A\xE9.", false},
+      {"\\u12", "u12", false},  // fewer than four characters left
+      // White space, prefix and an early stop, as the integer conversion does.
+      {"\\u 0x4!", std::string(1, '\x04') + "!", false},
+      {"\\u-001", "\xFF", false},
+      {"tail\\", "tail", true},
+  };
+  for (const auto& c : cases) {
+    std::string line = c.line;
+    EXPECT_EQ(unescape_properties_line(line), c.continues) << c.line;
+    EXPECT_EQ(line, c.unescaped) << c.line;
+  }
+  std::string line = "\\uzzzz";
   try {
     unescape_properties_line(line);
     FAIL() << "no error";
@@ -116,46 +112,33 @@ TEST_F(FetchMetadata, FillsTheRecordAndLogsEveryStep) {
 }
 
 TEST_F(FetchMetadata, RunIfNeedsTheExeAndAnExactText) {
-  http.serve(url, "app.windows.manifests.msix.update-escape-hatch.run-if=always\n");
-  EXPECT_EQ(fetch_metadata()->escape_hatch_run_if, EscapeHatchRunIf::unknown);
-
-  const std::pair<const char*, EscapeHatchRunIf> cases[] = {
-      {"always", EscapeHatchRunIf::always},
-      {"package-family-changed", EscapeHatchRunIf::package_family_changed},
-      {"reinstall-required", EscapeHatchRunIf::reinstall_required},
-      {"ALWAYS", EscapeHatchRunIf::unknown},
-      {"always ", EscapeHatchRunIf::unknown},
+  const std::string exe = "app.windows.manifests.msix.update-escape-hatch.exe=r.exe\n";
+  const std::tuple<std::string, const char*, EscapeHatchRunIf> cases[] = {
+      {"", "always", EscapeHatchRunIf::unknown},  // no exe
+      {exe, "always", EscapeHatchRunIf::always},
+      {exe, "package-family-changed", EscapeHatchRunIf::package_family_changed},
+      {exe, "reinstall-required", EscapeHatchRunIf::reinstall_required},
+      {exe, "ALWAYS", EscapeHatchRunIf::unknown},
+      {exe, "always ", EscapeHatchRunIf::unknown},
   };
-  for (const auto& [text, expected] : cases) {
-    http.serve(url, std::string("app.windows.manifests.msix.update-escape-hatch.exe=r.exe\n"
-                                "app.windows.manifests.msix.update-escape-hatch.run-if=") +
-                        text);
-    EXPECT_EQ(fetch_metadata()->escape_hatch_run_if, expected) << text;
+  for (const auto& [before, text, expected] : cases) {
+    http.serve(url, before + "app.windows.manifests.msix.update-escape-hatch.run-if=" + text);
+    EXPECT_EQ(fetch_metadata()->escape_hatch_run_if, expected) << before << text;
   }
-}
-
-TEST_F(FetchMetadata, EmptyFileGivesAnEmptyRecord) {
-  http.serve(url, "");
-  const auto metadata = fetch_metadata();
-  ASSERT_TRUE(metadata);
-  EXPECT_EQ(metadata->version_quad, "");
-  EXPECT_EQ(metadata->escape_hatch_run_if, EscapeHatchRunIf::unknown);
+  http.serve(url, "");  // an empty file gives an empty record
+  EXPECT_EQ(fetch_metadata()->version_quad, "");
 }
 
 TEST_F(FetchMetadata, FailuresGiveNothing) {
   http.fail(url, platform::PlatformError(platform::hresult::cannot_connect, "refused"));
   EXPECT_EQ(fetch_metadata(), nullptr);
   EXPECT_TRUE(fake.debug.contains("Failed to download " + url + " due to error: refused\n"));
-
   http.serve(url, "gone", 404);
   EXPECT_EQ(fetch_metadata(), nullptr);
-
   http.serve(url, "version=\xC3(\n");  // not UTF-8: the reader cannot decode it
   EXPECT_EQ(fetch_metadata(), nullptr);
   EXPECT_TRUE(fake.debug.contains("No mapping for the Unicode character"));
-}
-
-TEST_F(FetchMetadata, MalformedUnicodeEscapeIsAFailedFetchNotACrash) {
+  // A malformed escape is a failed fetch, not a crash.
   http.serve(url, "app.windows.manifests.version-quad=1.0\\uzzzz\n");
   EXPECT_EQ(fetch_metadata(), nullptr);
   EXPECT_TRUE(fake.debug.contains("Failed to parse " + url +
@@ -163,7 +146,7 @@ TEST_F(FetchMetadata, MalformedUnicodeEscapeIsAFailedFetchNotACrash) {
   EXPECT_FALSE(fake.debug.contains("Parsed metadata:"));
 }
 
-TEST_F(FetchMetadata, InvalidSiteAddressIsRaised) {
+TEST_F(FetchMetadata, AnInvalidSiteAddressIsRaised) {
   burned_in_settings.site_base_url = "not a url/";
   EXPECT_THROW(fetch_metadata(), platform::PlatformError);
   EXPECT_TRUE(http.requests.empty());

@@ -3,9 +3,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <thread>
-#include <utility>
 
-#include "installer/platform/backend.h"
 #include "installer/platform/deployment.h"
 #include "standin/deployment.h"
 #include "standin/publisher_id.h"
@@ -16,7 +14,12 @@ namespace fs = std::filesystem;
 
 namespace {
 const std::string bin_dir = TREVALON_BIN_DIR;
+
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
 }
+}  // namespace
 
 const std::string error_box_intro =
     "A problem was encountered during installation. The following error message was copied to "
@@ -34,8 +37,7 @@ bool wait_until(const std::function<bool()>& condition, std::chrono::millisecond
 ProbeReport ProbeReport::parse(const std::string& text) {
   ProbeReport report;
   std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (std::string line; std::getline(lines, line);) {
     const size_t equals = line.find('=');
     report.entries.emplace(line.substr(0, equals), line.substr(equals + 1));
   }
@@ -53,14 +55,14 @@ std::vector<std::string> ProbeReport::values(const std::string& key) const {
   return found;
 }
 
-SiteTest::SiteTest(SiteIdentity identity, std::chrono::milliseconds patience)
-    : identity_(std::move(identity)), patience_(patience) {}
+SiteTest::SiteTest(const std::string& name, std::chrono::milliseconds patience)
+    : name_(name), patience_(patience) {}
 
 void SiteTest::SetUp() {
   site_ = sandbox_.path("site");
   fs::create_directories(site_);
   fs::create_directories(sandbox_.root());
-  // For the store operations the test itself makes (set-up installs, the busy lock).
+  // For the store operations the test itself makes (set-up installs).
   setenv("TREVALON_PLATFORM_ROOT", sandbox_.root().c_str(), 1);
   server_ = std::make_unique<SiteServer>(bin_dir + "/site-server", site_.string());
 }
@@ -73,26 +75,24 @@ void SiteTest::TearDown() {
 }
 
 std::string SiteTest::full_name(const std::string& version) const {
-  return standin::package_full_name(identity_.name, version, "arm64", "", identity_.publisher);
+  return standin::package_full_name("Trevalon." + name_, version, "arm64", "",
+                                    "CN=Trevalon " + name_ + ", O=Quelmarin Labs, C=FR");
 }
 
 std::string SiteTest::family_name() const {
-  return standin::package_family_name(identity_.name, identity_.publisher);
+  return standin::package_family_name("Trevalon." + name_,
+                                      "CN=Trevalon " + name_ + ", O=Quelmarin Labs, C=FR");
 }
 
 fs::path SiteTest::installed(const std::string& version) const {
   return sandbox_.root() / "packages" / full_name(version);
 }
 
-fs::path SiteTest::registration(const std::string& version) const {
-  return sandbox_.root() / "registrations" / full_name(version);
-}
-
 std::map<std::string, std::string> SiteTest::environment(
     std::map<std::string, std::string> extra) const {
   const char* path = std::getenv("PATH");
   extra["PATH"] = bin_dir + ":" + (path != nullptr ? path : "/usr/bin:/bin");
-  extra["TREVALON_PROBE_REPORT"] = report_path().string();
+  extra["TREVALON_PROBE_REPORT"] = sandbox_.path("app-report").string();
   return extra;
 }
 
@@ -101,61 +101,62 @@ void SiteTest::run_tool(const std::vector<std::string>& command) const {
   ASSERT_EQ(outcome.code(), 0) << command[0] << ": " << outcome.err;
 }
 
-void SiteTest::strip(const fs::path& program) const {
-  if (fs::exists("/usr/bin/strip")) run_tool({"/usr/bin/strip", program.string()});
+void SiteTest::burn_installer(const fs::path& out, const std::string& version,
+                              const std::vector<std::string>& options) const {
+  std::vector<std::string> command = {bin_dir + "/burn", "installer", bin_dir + "/pellora"};
+  command.insert(command.end(), {out.string(), "--site-base-url", base_url()});
+  command.insert(command.end(), {"--appinstaller", "Trevalon." + name_ + ".appinstaller"});
+  command.insert(command.end(), {"--launch-uri", "trevalon-" + lower(name_) + ":open"});
+  command.insert(command.end(), {"--package-full-name", full_name(version)});
+  command.insert(command.end(), {"--app-exe", app_exe_, "--certificate", name_ + ".cer"});
+  command.insert(command.end(), options.begin(), options.end());
+  run_tool(command);
 }
 
-std::vector<std::string> SiteTest::burn_command(const fs::path& out,
-                                                const std::string& version) const {
-  return {bin_dir + "/burn",     "installer",
-          bin_dir + "/pellora",  out.string(),
-          "--site-base-url",     base_url(),
-          "--appinstaller",      identity_.name + ".appinstaller",
-          "--launch-uri",        identity_.launch_uri,
-          "--package-full-name", full_name(version)};
-}
-
-std::vector<std::string> SiteTest::make_site_command(const std::string& version,
-                                                     const fs::path& updatecheck) const {
-  return {bin_dir + "/make-site",
-          "--out",
-          site_.string(),
-          "--base-url",
-          base_url(),
-          "--name",
-          identity_.name,
-          "--publisher",
-          identity_.publisher,
-          "--version",
-          version,
-          "--executable",
-          "updatecheck.exe",
-          "--protocol",
-          identity_.scheme,
-          "--certificate",
-          identity_.certificate,
-          "--file",
-          updatecheck.string() + "=updatecheck.exe"};
-}
-
-void SiteTest::trust_site_certificate() const {
+void SiteTest::publish(const std::string& version, const std::vector<std::string>& options,
+                       std::vector<std::string> files,
+                       const std::vector<std::string>& extra) const {
+  const fs::path stage = sandbox_.path("stage-" + version);
+  fs::create_directories(stage);
+  burn_installer(stage / "updatecheck.exe", version, options);
+  if (files.empty()) {
+    fs::copy_file(bin_dir + "/standin-probe", stage / "app");
+    files = {"--file", (stage / "app").string() + "=bin/app"};
+  }
+  // Without their debug information the programs zip and unzip several times faster.
+  for (const auto& entry : fs::directory_iterator(stage)) {
+    if (fs::exists("/usr/bin/strip")) run_tool({"/usr/bin/strip", entry.path().string()});
+  }
+  std::vector<std::string> command = {bin_dir + "/make-site", "--out", site_.string()};
+  command.insert(command.end(), {"--base-url", base_url(), "--name", "Trevalon." + name_});
+  command.insert(command.end(),
+                 {"--publisher", "CN=Trevalon " + name_ + ", O=Quelmarin Labs, C=FR"});
+  command.insert(command.end(), {"--version", version, "--executable", "updatecheck.exe"});
+  command.insert(command.end(), {"--protocol", "trevalon-" + lower(name_)});
+  command.insert(command.end(), {"--certificate", name_ + ".cer"});
+  command.insert(command.end(),
+                 {"--file", (stage / "updatecheck.exe").string() + "=updatecheck.exe"});
+  command.insert(command.end(), files.begin(), files.end());
+  command.insert(command.end(), extra.begin(), extra.end());
+  run_tool(command);
   fs::create_directories(sandbox_.root() / "trust");
-  fs::copy_file(site_ / identity_.certificate, sandbox_.root() / "trust" / identity_.certificate,
+  fs::copy_file(site_ / (name_ + ".cer"), sandbox_.root() / "trust" / (name_ + ".cer"),
                 fs::copy_options::overwrite_existing);
 }
 
 void SiteTest::install_from_site() const {
   platform::PackageManager* store = standin::package_manager();
   const auto operation = store->add_package_by_app_installer_file(
-      app_installer_url(), platform::add_option_force_target_app_shutdown,
-      store->get_default_package_volume());
+      base_url() + "Trevalon." + name_ + ".appinstaller",
+      platform::add_option_force_target_app_shutdown, store->get_default_package_volume());
   ASSERT_EQ(operation->wait(), platform::AsyncStatus::completed)
       << operation->get_results().error_text;
 }
 
 std::optional<ProbeReport> SiteTest::wait_for_app() const {
-  if (!wait_until([&] { return fs::exists(report_path()); }, patience_)) return std::nullopt;
-  return ProbeReport::parse(read_file(report_path()));
+  const fs::path report = sandbox_.path("app-report");
+  if (!wait_until([&] { return fs::exists(report); }, patience_)) return std::nullopt;
+  return ProbeReport::parse(read_file(report));
 }
 
 bool SiteTest::wait_for_chain_to_end() const {

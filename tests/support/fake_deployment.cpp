@@ -4,8 +4,6 @@
 
 namespace pellora::testing {
 
-ScriptedDeployment ScriptedDeployment::success() { return ScriptedDeployment{}; }
-
 ScriptedDeployment ScriptedDeployment::failure(uint32_t extended_error_code,
                                                std::string error_text) {
   ScriptedDeployment script;
@@ -17,22 +15,13 @@ ScriptedDeployment ScriptedDeployment::failure(uint32_t extended_error_code,
   return script;
 }
 
-FakeDeploymentOperation::FakeDeploymentOperation(ScriptedDeployment script)
-    : script_(std::move(script)) {}
-
 void FakeDeploymentOperation::set_progress_handler(
     std::function<void(const platform::DeploymentProgress&)> handler) {
   std::lock_guard lock(mutex_);
   handler_ = std::move(handler);
 }
 
-bool FakeDeploymentOperation::has_progress_handler() const {
-  std::lock_guard lock(mutex_);
-  return static_cast<bool>(handler_);
-}
-
 platform::AsyncStatus FakeDeploymentOperation::wait() {
-  waited_ = true;
   std::function<void(const platform::DeploymentProgress&)> handler;
   {
     std::lock_guard lock(mutex_);

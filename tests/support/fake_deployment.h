@@ -22,22 +22,21 @@ struct ScriptedDeployment {
   int32_t extended_error_code = 0;
   std::string error_text;
   bool is_registered = true;
-  // Delivered in order to the progress handler, on the waiting thread, once the wait begins.
+  // Delivered in order to the progress handler, on the waiting thread, once the wait begins;
+  // `after_report` runs after each, `while_waiting` after the last (e.g. to press Cancel).
   std::vector<platform::DeploymentProgress> progress;
-  // Runs after each progress report (given its index), still inside the wait.
   std::function<void(size_t)> after_report;
-  // Runs after the last report, just before the wait ends (e.g. to press Cancel).
   std::function<void()> while_waiting;
 
   // Completed, registered, no error.
-  static ScriptedDeployment success();
+  static ScriptedDeployment success() { return {}; }
   // Status error with this extended code and text; not registered.
   static ScriptedDeployment failure(uint32_t extended_error_code, std::string error_text = {});
 };
 
 class FakeDeploymentOperation final : public platform::DeploymentOperation {
  public:
-  explicit FakeDeploymentOperation(ScriptedDeployment script);
+  explicit FakeDeploymentOperation(ScriptedDeployment script) : script_(std::move(script)) {}
 
   void set_progress_handler(
       std::function<void(const platform::DeploymentProgress&)> handler) override;
@@ -48,15 +47,12 @@ class FakeDeploymentOperation final : public platform::DeploymentOperation {
   platform::DeploymentResult get_results() override;
   void cancel() override;
 
-  bool has_progress_handler() const;
-  bool waited() const { return waited_; }
   int cancel_calls() const { return cancel_calls_; }
 
  private:
   ScriptedDeployment script_;
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::function<void(const platform::DeploymentProgress&)> handler_;
-  std::atomic<bool> waited_{false};
   std::atomic<bool> cancelled_{false};
   std::atomic<int> cancel_calls_{0};
   std::atomic<bool> finished_{false};
@@ -77,11 +73,9 @@ class FakePackageManager final : public platform::PackageManager {
   std::shared_ptr<platform::DeploymentOperation> remove_package(
       const std::string& full_name) override;
 
-  // Scripts, consumed front first.
+  // Scripts, consumed front first, and what was asked, in order.
   std::deque<ScriptedDeployment> additions;
   std::deque<ScriptedDeployment> removals;
-
-  // What was asked, in order.
   std::vector<AddCall> add_calls;
   std::vector<std::string> remove_calls;
   std::vector<std::shared_ptr<FakeDeploymentOperation>> operations;

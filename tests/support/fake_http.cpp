@@ -20,10 +20,7 @@ class FakeResponse final : public platform::HttpResponse {
   void ensure_success_status_code() const override {
     if (resource_.status < 200 || resource_.status > 299) throw status_error(resource_.status);
   }
-  std::optional<uint64_t> content_length() const override {
-    if (!resource_.send_length) return std::nullopt;
-    return resource_.body.size();
-  }
+  std::optional<uint64_t> content_length() const override { return resource_.body.size(); }
   size_t read(uint8_t* buffer, size_t capacity) override {
     if (cancelled_) throw platform::cancelled_error();
     if (resource_.error) throw *resource_.error;

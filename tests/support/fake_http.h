@@ -17,7 +17,6 @@ class FakeHttp final : public platform::Http {
   struct Resource {
     uint32_t status = 200;
     std::string body;
-    bool send_length = true;
     // Raised by get_buffer / the response read instead of serving the body.
     std::optional<platform::PlatformError> error;
   };

@@ -1,11 +1,23 @@
 #include "tests/support/fake_platform.h"
 
+#include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
 
 namespace pellora::testing {
+
+std::string ending_of(const std::function<void()>& work) {
+  try {
+    work();
+    return "returned";
+  } catch (const ProcessExit& exit) {
+    return "exit " + std::to_string(exit.code);
+  } catch (const platform::PlatformError& error) {
+    return error.is_cancellation() ? "cancelled" : "error " + hex(error.code());
+  }
+}
 
 void FakeDebugOutput::write(std::string_view text) {
   std::lock_guard lock(mutex_);
@@ -23,12 +35,6 @@ std::string FakeDebugOutput::text() const {
   for (const auto& line : lines_) all += line;
   return all;
 }
-
-bool FakeDebugOutput::contains(const std::string& fragment) const {
-  return text().find(fragment) != std::string::npos;
-}
-
-void FakeSystem::exit_process(int code) { throw ProcessExit{code}; }
 
 bool FakeSystem::submit_work(std::function<void()> work) {
   if (refuse_work) {
@@ -74,9 +80,9 @@ void FakeWindowSurface::message_box(const std::string& text, const std::string& 
   boxes.emplace_back(text, caption);
 }
 
-void FakeWindowSurface::start(platform::WindowCallbacks callbacks) {
-  std::lock_guard lock(mutex_);
-  event_sink = std::move(callbacks.on_event);
+void FakeWindowSurface::wait(std::optional<std::chrono::steady_clock::time_point> deadline) {
+  if (!on_wait) return platform::WindowSurface::wait(deadline);
+  on_wait(deadline);
 }
 
 platform::WindowView FakeWindowSurface::last_view() const {
@@ -90,6 +96,17 @@ bool FakeWindowSurface::was_ever_visible() const {
     if (view.visible) return true;
   }
   return false;
+}
+
+std::vector<uint32_t> FakeWindowSurface::bar_positions() const {
+  std::lock_guard lock(mutex_);
+  std::vector<uint32_t> positions;
+  for (const auto& view : views_) {
+    if (!view.marquee && (positions.empty() || positions.back() != view.position)) {
+      positions.push_back(view.position);
+    }
+  }
+  return positions;
 }
 
 void FakeClipboard::set_text_and_flush(const std::string& value) {
@@ -115,37 +132,6 @@ void FakeCurrentPackage::require_identity() const {
   }
 }
 
-std::string FakeCurrentPackage::installed_path() {
-  require_identity();
-  return installed_path_value;
-}
-
-platform::PackageVersion FakeCurrentPackage::version() {
-  require_identity();
-  return version_value;
-}
-
-std::string FakeCurrentPackage::family_name() {
-  require_identity();
-  ++family_name_lookups;
-  return family_name_value;
-}
-
-std::string FakeCurrentPackage::local_folder() {
-  require_identity();
-  return local_folder_value;
-}
-
-std::string FakeCurrentPackage::roaming_folder() {
-  require_identity();
-  return roaming_folder_value;
-}
-
-std::string FakeCurrentPackage::local_cache_folder() {
-  require_identity();
-  return local_cache_folder_value;
-}
-
 ScopedFakePlatform::ScopedFakePlatform()
     : saved_services_(platform::services()), saved_settings_(burned_in_settings) {
   platform::Services& s = platform::services();
@@ -156,6 +142,8 @@ ScopedFakePlatform::ScopedFakePlatform()
   s.clipboard = &clipboard;
   s.shell = &shell;
   s.current_package = &package;
+  s.files = platform::backend_services().files;
+  system.temp_path_value = scratch.path() + "/";
   reset_progress_window_for_tests();
   update_mode = '0';
   forwarded_args.clear();

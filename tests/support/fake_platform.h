@@ -2,6 +2,7 @@
 // Fakes of the platform services. ScopedFakePlatform puts them in place for one test and resets
 // the installer's process-wide state around it.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -12,6 +13,7 @@
 
 #include "installer/core/burned_in_settings.h"
 #include "installer/platform/services.h"
+#include "tests/support/scratch_folder.h"
 
 namespace pellora::testing {
 
@@ -20,13 +22,17 @@ struct ProcessExit {
   int code;
 };
 
+// How `work` ended: "returned", "exit <code>" (through exit_process), "cancelled", or
+// "error <HRESULT in hex>" for another platform error.
+std::string ending_of(const std::function<void()>& work);
+
 class FakeDebugOutput final : public platform::DebugOutput {
  public:
   void write(std::string_view text) override;
   std::vector<std::string> lines() const;
   // Everything written, concatenated.
   std::string text() const;
-  bool contains(const std::string& fragment) const;
+  bool contains(const std::string& fragment) const { return text().find(fragment) != text().npos; }
 
  private:
   mutable std::mutex mutex_;
@@ -35,11 +41,12 @@ class FakeDebugOutput final : public platform::DebugOutput {
 
 class FakeSystem final : public platform::System {
  public:
-  [[noreturn]] void exit_process(int code) override;
+  [[noreturn]] void exit_process(int code) override { throw ProcessExit{code}; }
   // Runs the work at once, on the calling thread, unless `refuse_work` names the error to fail
   // with.
   bool submit_work(std::function<void()> work) override;
   uint32_t process_id() override { return 4242; }
+  // Recorded, then `on_sleep` is called.
   void sleep_ms(uint32_t milliseconds) override;
   std::string module_file_name() override { return module_file_name_value; }
   std::string temp_path() override { return temp_path_value; }
@@ -48,9 +55,9 @@ class FakeSystem final : public platform::System {
   bool current_user_is_admin() override { return is_admin; }
 
   std::vector<uint32_t> sleeps;
-  std::function<void(uint32_t)> on_sleep;  // called after each recorded sleep
+  std::function<void(uint32_t)> on_sleep;
   std::string module_file_name_value = "/opt/pellora/pellora";
-  std::string temp_path_value = "/tmp/";
+  std::string temp_path_value;
   std::map<std::string, std::string> environment;
   bool is_admin = true;
   std::optional<uint32_t> refuse_work;
@@ -64,16 +71,19 @@ class FakeWindowSurface final : public platform::WindowSurface {
   void render(const platform::WindowView& view) override;
   void set_cursor(platform::Cursor cursor) override;
   void message_box(const std::string& text, const std::string& caption) override;
-  int dpi() override { return dpi_value; }
-  void start(platform::WindowCallbacks callbacks) override;
+  int dpi() override { return 96; }
+  void start(platform::WindowCallbacks) override {}
+  // The window thread's wait: `on_wait` when set (where a test lets time pass), else the default.
+  void wait(std::optional<std::chrono::steady_clock::time_point> deadline) override;
 
   platform::WindowView last_view() const;
   bool was_ever_visible() const;
+  // Each distinct position the determinate bar showed, in order.
+  std::vector<uint32_t> bar_positions() const;
 
-  int dpi_value = 96;
   std::vector<std::pair<std::string, std::string>> boxes;  // text, caption
   std::vector<platform::Cursor> cursors;
-  std::function<void(platform::WindowEvent)> event_sink;
+  std::function<void(std::optional<std::chrono::steady_clock::time_point>)> on_wait;
 
  private:
   mutable std::mutex mutex_;
@@ -95,23 +105,25 @@ class FakeShell final : public platform::Shell {
     std::string parameters;
     int show_command;
   };
+  // Recorded; a result of 32 or less sets `failure_error` as the last error.
   intptr_t shell_execute(const std::string& verb, const std::string& file,
                          const std::string& parameters, int show_command) override;
 
   std::vector<Call> calls;
-  intptr_t result = 42;        // > 32 succeeds
-  uint32_t failure_error = 0;  // last error set when result <= 32
+  intptr_t result = 42;
+  uint32_t failure_error = 0;
 };
 
+// Without identity every call but the first raises the platform's no-package error.
 class FakeCurrentPackage final : public platform::CurrentPackage {
  public:
   uint32_t get_current_package_full_name_result() override;
-  std::string installed_path() override;
-  platform::PackageVersion version() override;
-  std::string family_name() override;
-  std::string local_folder() override;
-  std::string roaming_folder() override;
-  std::string local_cache_folder() override;
+  std::string installed_path() override { return with_identity(installed_path_value); }
+  platform::PackageVersion version() override { return with_identity(version_value); }
+  std::string family_name() override { return with_identity(family_name_value); }
+  std::string local_folder() override { return with_identity(local_folder_value); }
+  std::string roaming_folder() override { return with_identity(roaming_folder_value); }
+  std::string local_cache_folder() override { return with_identity(local_cache_folder_value); }
 
   bool has_identity = false;
   std::string installed_path_value = "/packages/App_1.0.0.0_arm64__abc";
@@ -120,14 +132,19 @@ class FakeCurrentPackage final : public platform::CurrentPackage {
   std::string local_folder_value = "/data/LocalState";
   std::string roaming_folder_value = "/data/RoamingState";
   std::string local_cache_folder_value = "/data/LocalCache";
-  int family_name_lookups = 0;
 
  private:
+  template <typename T>
+  T with_identity(const T& value) const {
+    require_identity();
+    return value;
+  }
   void require_identity() const;
 };
 
 // Installs the fakes (and whatever services a test sets on `services` afterwards) and resets
-// update_mode, forwarded_args, the burned-in settings and the window around the test.
+// update_mode, forwarded_args, the burned-in settings and the window around the test. Files are
+// the real backend's, with a fresh scratch folder as the temporary folder.
 class ScopedFakePlatform {
  public:
   ScopedFakePlatform();
@@ -137,6 +154,7 @@ class ScopedFakePlatform {
 
   platform::Services& services() { return platform::services(); }
 
+  ScratchFolder scratch;
   FakeDebugOutput debug;
   FakeSystem system;
   FakeWindowSurface window;

@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -17,7 +17,21 @@ namespace pellora::testing {
 
 namespace fs = std::filesystem;
 
-bool ProgramOutcome::exited() const { return WIFEXITED(status); }
+namespace {
+
+// Starts `command` with `environment` (this process's when null) and standard streams as
+// `actions` set them.
+pid_t spawn(std::vector<std::string> command, char** environment,
+            const posix_spawn_file_actions_t* actions) {
+  std::vector<char*> argv;
+  for (std::string& part : command) argv.push_back(part.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], actions, nullptr, argv.data(), environment) != 0) return -1;
+  return pid;
+}
+
+}  // namespace
 
 int ProgramOutcome::code() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 
@@ -38,13 +52,6 @@ PlatformSandbox::~PlatformSandbox() {
   fs::remove_all(folder_, ignored);
 }
 
-ProgramOutcome PlatformSandbox::run(const std::string& program,
-                                    const std::vector<std::string>& arguments,
-                                    std::chrono::milliseconds timeout,
-                                    const std::map<std::string, std::string>& environment) const {
-  return start(program, arguments, environment).wait(timeout);
-}
-
 RunningProgram PlatformSandbox::start(const std::string& program,
                                       const std::vector<std::string>& arguments,
                                       const std::map<std::string, std::string>& environment) const {
@@ -57,68 +64,47 @@ RunningProgram PlatformSandbox::start(const std::string& program,
   variables["TREVALON_PLATFORM_ROOT"] = root().string();
   variables["TMPDIR"] = tmp().string();
   for (const auto& [name, value] : environment) variables[name] = value;
-  std::vector<std::string> variable_texts;
-  for (const auto& [name, value] : variables) variable_texts.push_back(name + "=" + value);
+  std::vector<std::string> texts;
+  for (const auto& [name, value] : variables) texts.push_back(name + "=" + value);
   std::vector<char*> envp;
-  for (auto& text : variable_texts) envp.push_back(text.data());
+  for (auto& text : texts) envp.push_back(text.data());
   envp.push_back(nullptr);
 
-  std::vector<std::string> argument_texts = {program};
-  argument_texts.insert(argument_texts.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& text : argument_texts) argv.push_back(text.data());
-  argv.push_back(nullptr);
-
-  const std::string out_path = path("stdout.txt").string();
-  const std::string err_path = path("stderr.txt").string();
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  pid_t child = 0;
-  const int spawned =
-      ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  for (const auto& [fd, name] : {std::pair{1, "stdout.txt"}, std::pair{2, "stderr.txt"}}) {
+    posix_spawn_file_actions_addopen(&actions, fd, path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  }
+  std::vector<std::string> command = {program};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  const pid_t pid = spawn(command, envp.data(), &actions);
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error("cannot start " + program);
-  return RunningProgram(child, out_path, err_path);
+  if (pid < 0) throw std::runtime_error("cannot start " + program);
+  return RunningProgram{pid, folder_};
 }
 
-std::string RunningProgram::err_so_far() const { return read_file(err_path_); }
+std::string RunningProgram::err_so_far() const { return read_file(folder / "stderr.txt"); }
 
-ProgramOutcome RunningProgram::wait(std::chrono::milliseconds timeout) {
-  const pid_t child = pid_;
+ProgramOutcome RunningProgram::wait(std::chrono::milliseconds timeout) const {
   ProgramOutcome outcome;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  bool terminated = false;
-  for (;;) {
-    if (::waitpid(child, &outcome.status, WNOHANG) == child) break;
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (::waitpid(pid, &outcome.status, WNOHANG) != pid) {
     const auto now = std::chrono::steady_clock::now();
-    if (!terminated && now >= deadline) {
-      outcome.timed_out = true;
-      ::kill(child, SIGTERM);
-      terminated = true;
-    } else if (terminated && now >= deadline + std::chrono::seconds(10)) {
-      ::kill(child, SIGKILL);
-    }
+    if (now >= deadline)
+      ::kill(pid, now >= deadline + std::chrono::seconds(10) ? SIGKILL : SIGTERM);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  outcome.out = read_file(out_path_);
-  outcome.err = read_file(err_path_);
+  outcome.out = read_file(folder / "stdout.txt");
+  outcome.err = read_file(folder / "stderr.txt");
   return outcome;
 }
 
 int run_and_wait(const std::vector<std::string>& command) {
-  std::vector<std::string> copies = command;
-  std::vector<char*> argv;
-  for (std::string& part : copies) argv.push_back(part.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  const pid_t pid = spawn(command, environ, nullptr);
   int status = 0;
-  waitpid(pid, &status, 0);
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

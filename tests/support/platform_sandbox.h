@@ -1,6 +1,6 @@
 #pragma once
-// For end-to-end tests: a fresh TREVALON_PLATFORM_ROOT and TMPDIR in a folder of their own,
-// and a way to run a built program inside them and see how it ended.
+// For end-to-end tests: a fresh TREVALON_PLATFORM_ROOT and TMPDIR in a folder of their own, and
+// built programs run inside them.
 
 #include <sys/types.h>
 
@@ -8,38 +8,26 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace pellora::testing {
 
 struct ProgramOutcome {
-  int status = 0;          // as waitpid gives it
-  bool timed_out = false;  // it was sent SIGTERM at the time limit
-  std::string out;         // standard output
-  std::string err;         // standard error (the debug lines, the view and the boxes)
+  int status = 0;   // as waitpid gives it
+  std::string out;  // standard output
+  std::string err;  // standard error (the debug lines, the view and the boxes)
 
-  bool exited() const;
   // The exit code, or -1 when a signal ended the program.
   int code() const;
 };
 
-// A program started by PlatformSandbox::start, for a test that must act while it runs (send it
-// a signal, change the site). Wait for it exactly once.
-class RunningProgram {
- public:
-  RunningProgram(pid_t pid, std::filesystem::path out_path, std::filesystem::path err_path)
-      : pid_(pid), out_path_(std::move(out_path)), err_path_(std::move(err_path)) {}
-  pid_t pid() const { return pid_; }
-  // Standard error so far (the debug lines appear there as they are written).
+// A program started by PlatformSandbox::start, for a test that acts while it runs. Wait for it
+// once: at `timeout` it gets SIGTERM (the window being closed), ten seconds later SIGKILL.
+struct RunningProgram {
+  pid_t pid;
+  std::filesystem::path folder;  // where its standard output and error go
   std::string err_so_far() const;
-  // Waits for the end; at `timeout` the program gets SIGTERM, ten seconds later SIGKILL.
-  ProgramOutcome wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
-
- private:
-  pid_t pid_;
-  std::filesystem::path out_path_;
-  std::filesystem::path err_path_;
+  ProgramOutcome wait(std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
 };
 
 class PlatformSandbox {
@@ -53,16 +41,15 @@ class PlatformSandbox {
   std::filesystem::path root() const { return folder_ / "root"; }
   std::filesystem::path tmp() const { return folder_ / "tmp"; }
 
-  // Runs `program` with standard input from /dev/null, the sandbox's root and TMPDIR, and
-  // `environment` on top of this process's environment. At `timeout` it gets SIGTERM (the
-  // window being closed), ten seconds later SIGKILL.
-  ProgramOutcome run(const std::string& program, const std::vector<std::string>& arguments,
-                     std::chrono::milliseconds timeout = std::chrono::seconds(20),
-                     const std::map<std::string, std::string>& environment = {}) const;
-  // The same, without waiting. Standard output and error go to files of the sandbox that the
-  // next start replaces.
+  // Starts `program` with standard input from /dev/null, the sandbox's root and TMPDIR, and
+  // `environment` over this process's; its output goes to files the next start replaces.
   RunningProgram start(const std::string& program, const std::vector<std::string>& arguments,
                        const std::map<std::string, std::string>& environment = {}) const;
+  ProgramOutcome run(const std::string& program, const std::vector<std::string>& arguments,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(20),
+                     const std::map<std::string, std::string>& environment = {}) const {
+    return start(program, arguments, environment).wait(timeout);
+  }
 
  private:
   std::filesystem::path folder_;

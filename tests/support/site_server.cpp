@@ -1,15 +1,17 @@
 #include "tests/support/site_server.h"
 
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
+
+extern char** environ;
 
 namespace pellora::testing {
 
@@ -24,40 +26,27 @@ SiteServer::SiteServer(const std::string& binary, const std::string& root,
 
   std::vector<std::string> arguments = {binary,        "--root",   root,       "--port",   "0",
                                         "--port-file", port_file_, "--faults", fault_file_};
-  for (const auto& rule : faults) {
-    arguments.push_back("--fault");
-    arguments.push_back(rule);
-  }
+  for (const auto& rule : faults) arguments.insert(arguments.end(), {"--fault", rule});
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
-
-  pid_ = fork();
-  if (pid_ < 0) throw std::runtime_error("fork failed");
-  if (pid_ == 0) {
-    execv(binary.c_str(), argv.data());
-    _exit(127);
+  if (posix_spawn(&pid_, binary.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+    throw std::runtime_error("cannot start site-server");
   }
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < give_up) {
-    std::ifstream file(port_file_);
-    if (file >> port_ && port_ > 0) return;
+  while (!(std::ifstream(port_file_) >> port_) || port_ <= 0) {
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      throw std::runtime_error("site-server ended at start");
+    if (waitpid(pid_, &status, WNOHANG) == pid_ || std::chrono::steady_clock::now() > give_up) {
+      throw std::runtime_error("site-server did not start");
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  throw std::runtime_error("site-server did not start");
 }
 
 SiteServer::~SiteServer() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
+  kill(pid_, SIGTERM);
+  int status = 0;
+  waitpid(pid_, &status, 0);
   std::error_code ignored;
   std::filesystem::remove(port_file_, ignored);
   std::filesystem::remove(fault_file_, ignored);

@@ -5,51 +5,35 @@
 namespace trevalon::powershell {
 namespace {
 
+const std::string store = " -CertStoreLocation \"Cert:\\LocalMachine\\TrustedPeople\"";
+
+// The certificate path of the one command the stand-in understands, or nothing (with a reason).
 std::optional<std::string> parse(const std::string& command) {
   std::string error;
   auto path = parse_import_certificate(command, error);
-  if (!path) {
-    EXPECT_FALSE(error.empty()) << command;
-  }
+  EXPECT_EQ(path.has_value(), error.empty()) << command;
   return path;
 }
 
-TEST(ImportCertificate, ReadsTheInstallersCommand) {
-  EXPECT_EQ(parse("Import-Certificate -FilePath '/tmp/site.cer' -CertStoreLocation "
-                  "\"Cert:\\LocalMachine\\TrustedPeople\""),
-            "/tmp/site.cer");
-  // After a split and join the store path arrives without its quotes.
-  EXPECT_EQ(parse("Import-Certificate -FilePath '/tmp/a b/site.cer' -CertStoreLocation "
-                  "Cert:\\LocalMachine\\TrustedPeople"),
-            "/tmp/a b/site.cer");
-  EXPECT_EQ(parse("import-certificate -filepath '/x' -certstorelocation "
-                  "cert:\\localmachine\\trustedpeople"),
-            "/x");
-}
-
-TEST(ImportCertificate, ADoubledSingleQuoteIsAQuote) {
-  EXPECT_EQ(parse("Import-Certificate -FilePath '/tmp/O''Brien/c.cer' -CertStoreLocation "
-                  "\"Cert:\\LocalMachine\\TrustedPeople\""),
+TEST(ImportCertificate, ReadsTheInstallersCommandAndRefusesEverythingElse) {
+  EXPECT_EQ(parse("Import-Certificate -FilePath '/tmp/site.cer'" + store), "/tmp/site.cer");
+  // A doubled single quote is a quote.
+  EXPECT_EQ(parse("Import-Certificate -FilePath '/tmp/O''Brien/c.cer'" + store),
             "/tmp/O'Brien/c.cer");
-}
-
-TEST(ImportCertificate, RefusesEverythingElse) {
-  EXPECT_FALSE(parse(""));
-  EXPECT_FALSE(parse("Get-ChildItem"));
-  EXPECT_FALSE(parse("Import-Certificate -FilePath '/x'"));
-  EXPECT_FALSE(
-      parse("Import-Certificate -FilePath '/x' -CertStoreLocation "
-            "\"Cert:\\CurrentUser\\My\""));
-  EXPECT_FALSE(
-      parse("Import-Certificate -FilePath '/x -CertStoreLocation "
-            "\"Cert:\\LocalMachine\\TrustedPeople\""));
-  // A single quote inside the path, unescaped, ends the string early.
-  EXPECT_FALSE(
-      parse("Import-Certificate -FilePath '/tmp/O'Brien/c.cer' -CertStoreLocation "
-            "\"Cert:\\LocalMachine\\TrustedPeople\""));
-  EXPECT_FALSE(
-      parse("Import-Certificate -FilePath '/x' -CertStoreLocation "
-            "\"Cert:\\LocalMachine\\TrustedPeople\"; Remove-Item C:\\"));
+  // After a split and join the store path arrives without its quotes; names ignore case.
+  EXPECT_EQ(parse("import-certificate -filepath '/tmp/a b/site.cer' -certstorelocation "
+                  "cert:\\localmachine\\trustedpeople"),
+            "/tmp/a b/site.cer");
+  const std::vector<std::string> refused = {
+      "", "Get-ChildItem", "Import-Certificate -FilePath '/x'",
+      "Import-Certificate -FilePath '/x' -CertStoreLocation \"Cert:\\CurrentUser\\My\"",
+      "Import-Certificate -FilePath '/x" + store,
+      // A single quote inside the path, unescaped, ends the string early.
+      "Import-Certificate -FilePath '/tmp/O'Brien/c.cer'" + store,
+      "Import-Certificate -FilePath '/x'" + store + "; Remove-Item C:\\"};
+  for (const std::string& command : refused) {
+    EXPECT_FALSE(parse(command)) << command;
+  }
 }
 
 }  // namespace
