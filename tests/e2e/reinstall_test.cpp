@@ -158,55 +158,90 @@ TEST_F(Reinstall, TheEscapeHatchReinstallsAndTheDataAndCommandLineSurvive) {
   EXPECT_EQ(read_file(backup / "cmd_line.txt"), standin::join_command_line(arguments));
 }
 
-TEST_F(Reinstall, ABackupThatCannotBeMadeRemovesNothing) {
-  publish(old_version, options);
+// Every way a reinstall can fail before the package goes leaves the application, its registration
+// and its data as they were: the process ends in the error box with exit code 1.
+TEST_F(Reinstall, AReinstallThatCannotCompleteRemovesNothing) {
+  publish(old_version, options);  // the site offers no installer.exe
   install_from_site();
   fill_data_folders();
   const DataFiles before = data_files();
   const fs::path reinstaller = sandbox_.path("reinstaller");
   burn_installer(reinstaller, old_version, options);
+  const fs::path temporary = sandbox_.tmp() / full_name(old_version);
 
   // As the escape hatch would start it, with the locations the packaged copy published.
-  std::map<std::string, std::string> published = {
+  const std::map<std::string, std::string> published = {
       {"TREVALON_APPDATA_LOCAL_FOLDER", (data() / "LocalState").string()},
       {"TREVALON_APPDATA_ROAMING_FOLDER", (data() / "RoamingState").string()},
       {"TREVALON_APPDATA_LOCAL_CACHE_FOLDER", (data() / "LocalCache").string()},
       {"TREVALON_INTERNAL_ORIGINAL_COMMAND_LINE", "--open x"}};
-  const auto untouched = [&](const std::string& what) {
-    EXPECT_TRUE(fs::exists(registration(old_version))) << what;
-    EXPECT_TRUE(fs::exists(installed(old_version) / "updatecheck.exe")) << what;
-    EXPECT_EQ(data_files(), before) << what;
-  };
-
-  // A data folder that is not there: the copy fails after the cache was copied.
   std::map<std::string, std::string> missing_folder = published;
   missing_folder["TREVALON_APPDATA_LOCAL_FOLDER"] = (data() / "NoSuchState").string();
-  ProgramOutcome outcome = sandbox_.run(reinstaller.string(), {"TREVALON_INTERNAL_UPDATE_MODE=3"},
-                                        60s, environment(missing_folder));
-  EXPECT_EQ(outcome.code(), 1) << outcome.err;
-  EXPECT_NE(outcome.err.find(error_box_intro + no_backup), std::string::npos) << outcome.err;
-  EXPECT_EQ(clipboard().rfind(no_backup, 0), 0u) << clipboard();
-  EXPECT_NE(clipboard().find("SHFileOperationW(cp " + (data() / "NoSuchState").string()),
-            std::string::npos)
-      << clipboard();
-  // The flow stops right there: no metadata, no removal, no hand-over.
-  EXPECT_EQ(outcome.err.find("Downloading metadata"), std::string::npos) << outcome.err;
-  EXPECT_EQ(outcome.err.find("Launching new installer"), std::string::npos) << outcome.err;
-  untouched("missing data folder");
+  struct Case {
+    std::string what;
+    std::map<std::string, std::string> environment;
+    std::string box_starts_with;
+    std::string box_names;
+    bool temporary_folder_in_the_way = false;
+  };
+  const Case cases[] = {
+      {"a data folder that is not there", missing_folder, no_backup,
+       "SHFileOperationW(cp " + (data() / "NoSuchState").string()},
+      // Started by hand, or by a rescue program that did not pass the locations on.
+      {"no data folder handed over", {}, no_backup, "no data folder was handed over"},
+      {"no installer on the site", published,
+       "Failed to download " + base_url() + "installer.exe due to error: ", "Not found (404)."},
+      {"the temporary folder is a file", published, "The program's temporary folder",
+       temporary.string() + " cannot be used, because it is not a folder", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(wait_for_chain_to_end());
+    fs::remove_all(temporary);
+    if (c.temporary_folder_in_the_way) std::ofstream(temporary) << "in the way";
+    const ProgramOutcome outcome = sandbox_.run(
+        reinstaller.string(), {"TREVALON_INTERNAL_UPDATE_MODE=3"}, 60s, environment(c.environment));
+    EXPECT_EQ(outcome.code(), 1) << outcome.err;
+    EXPECT_EQ(clipboard().rfind(c.box_starts_with, 0), 0u) << clipboard();
+    EXPECT_NE(clipboard().find(c.box_names), std::string::npos) << clipboard();
+    EXPECT_EQ(outcome.err.find("Removing old package"), std::string::npos) << outcome.err;
+    EXPECT_TRUE(fs::exists(registration(old_version)));
+    EXPECT_TRUE(fs::exists(installed(old_version) / "updatecheck.exe"));
+    EXPECT_EQ(data_files(), before);
+  }
+}
 
-  // A backup folder that cannot be created: the installer's temporary folder is a file.
+// The restore in the new package, opened through the launch URI as the site's installer opens
+// it: a folder the backup left out is skipped and the rest comes back; the application gets the
+// saved command line, and never the backup's path.
+TEST_F(Reinstall, TheRestoreTakesWhatTheBackupHoldsAndNeverPassesItsPath) {
+  publish(old_version, options);
+  install_from_site();
+  const fs::path backup = sandbox_.path("saved  backup");  // two spaces reach the restore whole
+  fs::create_directories(backup / "Local");
+  std::ofstream(backup / "Local" / "notes.txt") << "kept";
+  std::ofstream(backup / "cmd_line.txt") << "--open \"my file\"";
+  const auto restore = [&] {
+    const ProgramOutcome opened = sandbox_.run(
+        bin_dir + "/open-uri",
+        {"trevalon-reinstall:open", "TREVALON_INTERNAL_UPDATE_MODE=4 " + backup.string()}, 10s,
+        environment());
+    EXPECT_EQ(opened.code(), 0) << opened.err;
+    return wait_for_app();
+  };
+
+  auto app = restore();
+  ASSERT_TRUE(app) << chain_err();
+  EXPECT_EQ(app->values("arg"), (std::vector<std::string>{"--open", "my file"}));
+  EXPECT_EQ(read_file(data() / "LocalState" / "notes.txt"), "kept");
+
   ASSERT_TRUE(wait_for_chain_to_end());
-  const fs::path temporary = sandbox_.tmp() / full_name(old_version);
-  fs::remove_all(temporary);
-  std::ofstream(temporary) << "in the way";
-  outcome = sandbox_.run(reinstaller.string(), {"TREVALON_INTERNAL_UPDATE_MODE=3"}, 60s,
-                         environment(published));
-  EXPECT_EQ(outcome.code(), 1) << outcome.err;
-  EXPECT_NE(clipboard().find(temporary.string() + " cannot be used, because it is not a folder"),
-            std::string::npos)
-      << clipboard();
-  EXPECT_EQ(outcome.err.find("Downloading metadata"), std::string::npos) << outcome.err;
-  untouched("backup folder in the way");
+  fs::remove(sandbox_.path("app-report"));
+  fs::remove_all(backup);
+  app = restore();
+  ASSERT_TRUE(app) << chain_err();
+  EXPECT_TRUE(app->values("arg").empty()) << "the application started with the backup's path";
+  EXPECT_NE(chain_err().find("Error restoring backup: "), std::string::npos) << chain_err();
 }
 
 }  // namespace
