@@ -97,7 +97,9 @@ std::map<std::string, std::string> SiteTest::environment(
 }
 
 void SiteTest::run_tool(const std::vector<std::string>& command) const {
-  const ProgramOutcome outcome = sandbox_.run(command[0], {command.begin() + 1, command.end()});
+  // Generous: under the sanitizers, on a loaded machine, a burn takes several seconds.
+  const ProgramOutcome outcome =
+      sandbox_.run(command[0], {command.begin() + 1, command.end()}, std::chrono::minutes(2));
   ASSERT_EQ(outcome.code(), 0) << command[0] << ": " << outcome.err;
 }
 
