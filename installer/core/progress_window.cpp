@@ -1,8 +1,8 @@
 #include "installer/core/progress_window.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -225,6 +225,7 @@ void create_progress_window(uint32_t show_delay_ms) {
     callbacks.banner_index_for_dpi = banner_index_for_dpi;
     callbacks.banner_x = banner_x;
     callbacks.banner_y = banner_y;
+    callbacks.log = log_line;
     s->start(std::move(callbacks));
   }
   flush_view();
@@ -343,7 +344,8 @@ void report_error(const std::string& text) {
     flush_view();
     log_line(text);
     const bool copied = copy_to_clipboard(text);
-    if (platform::WindowSurface* s = surface()) s->message_box(error_box_text(text, copied, log_file_path()), "Error");
+    if (platform::WindowSurface* s = surface())
+      s->message_box(error_box_text(text, copied, log_file_path()), "Error");
     platform::services().system->exit_process(1);
   });
   platform::services().system->exit_process(1);
