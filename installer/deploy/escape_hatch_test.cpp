@@ -1,7 +1,6 @@
 #include "installer/deploy/escape_hatch.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +14,7 @@
 #include "installer/platform/error.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/scratch_folder.h"
 
 namespace pellora {
 namespace {
@@ -145,9 +145,6 @@ TEST(RunEscapeHatch, AnUnsupportedSchemeIsIgnoredAfterPublishingTheData) {
 class RunEscapeHatchProgram : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "hatch-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    scratch_ = pattern;
     std::filesystem::create_directories(scratch_ + "/package/tools");
     std::ofstream(scratch_ + "/package/tools/fix.exe") << "rescue";
     platform_.system.temp_path_value = scratch_ + "/";
@@ -157,14 +154,14 @@ class RunEscapeHatchProgram : public ::testing::Test {
     platform_.package.installed_path_value = scratch_ + "/package";
     metadata_.escape_hatch_run_if = EscapeHatchRunIf::always;
   }
-  void TearDown() override { std::filesystem::remove_all(scratch_); }
 
   bool run() { return run_escape_hatch(&metadata_); }
 
   testing::ScopedFakePlatform platform_;
   testing::FakeHttp http_;
   Metadata metadata_;
-  std::string scratch_;
+  pellora::testing::ScratchFolder scratch_folder_;
+  std::string scratch_ = scratch_folder_.path();
 };
 
 TEST_F(RunEscapeHatchProgram, AFailedDownloadIsLoggedAndIgnored) {

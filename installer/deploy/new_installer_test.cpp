@@ -1,7 +1,6 @@
 #include "installer/deploy/new_installer.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -10,6 +9,7 @@
 #include "installer/platform/error.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/scratch_folder.h"
 
 namespace pellora {
 namespace {
@@ -37,20 +37,17 @@ TEST(NewInstallerUrl, TakesBothPartsFromOneSourceAndGluesThem) {
 class LaunchNewInstaller : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "handoff-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    scratch_ = pattern;
     platform_.system.temp_path_value = scratch_ + "/";
     platform_.services().files = platform::backend_services().files;
     platform_.services().http = &http_;
     burned_in_settings.site_base_url = "https://site.example/app/";
     burned_in_settings.installer_file_name = "Setup.exe";
   }
-  void TearDown() override { std::filesystem::remove_all(scratch_); }
 
   testing::ScopedFakePlatform platform_;
   testing::FakeHttp http_;
-  std::string scratch_;
+  pellora::testing::ScratchFolder scratch_folder_;
+  std::string scratch_ = scratch_folder_.path();
 };
 
 TEST_F(LaunchNewInstaller, StartsTheDownloadInRestoreModeWithTheBackupPathUnquoted) {

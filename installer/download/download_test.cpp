@@ -9,7 +9,6 @@
 #include "installer/platform/backend.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
-#include "tests/support/platform_sandbox.h"
 #include "tests/support/scratch_folder.h"
 
 namespace pellora {

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/scratch_folder.h"
+
 namespace pellora::testing {
 
 struct ProgramOutcome {
@@ -67,8 +69,6 @@ class PlatformSandbox {
  private:
   std::filesystem::path folder_;
 };
-
-std::string read_file(const std::filesystem::path& path);
 
 // Runs a program (argv[0] is its path) in this process's environment and waits for it; its
 // exit code, or -1 when it could not start or did not exit normally.

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "installer/platform/backend.h"
@@ -15,6 +16,11 @@
 
 namespace pellora::platform::windows {
 namespace {
+
+// SHFileOperationW's own results for what the Win32 codes do not cover.
+constexpr int de_same_file = 0x71;      // source and destination are the same
+constexpr int de_dest_subtree = 0x76;   // the destination lies inside the source
+constexpr int de_invalid_files = 0x7C;  // the source path is invalid
 
 constexpr FILEOP_FLAGS shell_operation_flags =
     FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
@@ -33,6 +39,47 @@ std::wstring path_list(const std::string& path) {
   }
   list.push_back(L'\0');
   return list;  // the string's own terminator is the second NUL
+}
+
+std::wstring full_path(const std::wstring& path) {
+  const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return path;
+  std::wstring full(length, L'\0');
+  const DWORD written = GetFullPathNameW(path.c_str(), length, full.data(), nullptr);
+  full.resize(written < length ? written : 0);
+  while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+  return full;
+}
+
+// Whether `inner` is `outer` or lies inside it (paths compared as the file system does,
+// without regard to case).
+bool same_or_inside(const std::wstring& inner, const std::wstring& outer) {
+  if (inner.size() < outer.size()) return false;
+  if (CompareStringOrdinal(inner.c_str(), static_cast<int>(outer.size()), outer.c_str(),
+                           static_cast<int>(outer.size()), TRUE) != CSTR_EQUAL) {
+    return false;
+  }
+  return inner.size() == outer.size() || inner[outer.size()] == L'\\';
+}
+
+// What SHFileOperationW answers for a copy it cannot make, where Windows versions (and Wine)
+// differ: a missing source, or a destination inside the source. Nothing when the copy may go.
+std::optional<int> refused_copy(const std::string& source, const std::string& destination) {
+  std::wstring from = path_list(source);
+  from.pop_back();
+  const bool wild_card = from.size() >= 2 && from.compare(from.size() - 2, 2, L"\\*") == 0;
+  if (wild_card) from.resize(from.size() - 2);
+  if (GetFileAttributesW(from.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return wild_card ? de_invalid_files : static_cast<int>(ERROR_FILE_NOT_FOUND);
+  }
+  std::wstring to = path_list(destination);
+  to.pop_back();
+  const std::wstring full_from = full_path(from);
+  const std::wstring full_to = full_path(to);
+  if (same_or_inside(full_to, full_from)) {
+    return same_or_inside(full_from, full_to) ? de_same_file : de_dest_subtree;
+  }
+  return std::nullopt;
 }
 
 ShellFileOperationResult shell_operation(UINT operation, const std::string& source,
@@ -166,6 +213,7 @@ class WindowsFiles final : public Files {
 
   ShellFileOperationResult shell_copy(const std::string& source,
                                       const std::string& destination) override {
+    if (const auto refused = refused_copy(source, destination)) return {*refused, false};
     return shell_operation(FO_COPY, source, &destination);
   }
 

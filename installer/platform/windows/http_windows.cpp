@@ -11,6 +11,7 @@
 // These need windows.h first.
 #include <winhttp.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -240,7 +241,8 @@ class WinHttpResponse final : public HttpResponse {
 
  private:
   // Starts one asynchronous call and waits for its completion. Raises the cancellation error
-  // after cancel(), and the call's WinHTTP error when it fails.
+  // after cancel(), the call's WinHTTP error when it fails, and the time-out error when nothing
+  // happened for the stall time (the request is closed then).
   template <class Start>
   void run(Start start) {
     {
@@ -256,8 +258,15 @@ class WinHttpResponse final : public HttpResponse {
       if (!start()) throw winhttp_error(GetLastError());
     }
     std::unique_lock lock(state_->mutex);
-    state_->signal.wait(lock, [&] { return state_->operation_done || state_->cancelled; });
+    const bool ended =
+        state_->signal.wait_for(lock, std::chrono::milliseconds(timeouts_.stall_ms),
+                                [&] { return state_->operation_done || state_->cancelled; });
     if (state_->cancelled) throw cancelled_error();
+    if (!ended) {
+      lock.unlock();
+      close_request();
+      throw winhttp_error(ERROR_WINHTTP_TIMEOUT);
+    }
     if (state_->operation_error != 0) throw winhttp_error(state_->operation_error);
   }
 
@@ -268,8 +277,8 @@ class WinHttpResponse final : public HttpResponse {
 
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
     WinHttpSetOption(request_, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
-    const Timeouts limits = timeouts();
-    WinHttpSetTimeouts(request_, 0, limits.connect_ms, limits.stall_ms, limits.stall_ms);
+    // The stall time-out is kept by run(), the same for every step and every WinHTTP.
+    WinHttpSetTimeouts(request_, 0, timeouts_.connect_ms, 0, 0);
     const wchar_t headers[] = L"Cache-Control: no-cache";
     if (!WinHttpAddRequestHeaders(request_, headers, static_cast<DWORD>(-1L),
                                   WINHTTP_ADDREQ_FLAG_ADD)) {
@@ -326,6 +335,7 @@ class WinHttpResponse final : public HttpResponse {
     request_ = nullptr;
   }
 
+  const Timeouts timeouts_ = timeouts();
   std::shared_ptr<RequestState> state_;
   std::mutex request_mutex_;  // keeps a cancel's close away from a call starting on the handle
   InternetHandle connection_;
