@@ -2,6 +2,10 @@
 # sources so that MinGW and MSVC both link them.
 target_compile_definitions(pellora_backend PUBLIC UNICODE _UNICODE _WIN32_WINNT=0x0A00
   WINVER=0x0A00)
+if(MSVC)
+  # The runtime's environment functions are the ones named for the job; no "_s" variants wanted.
+  target_compile_definitions(pellora_backend PUBLIC _CRT_SECURE_NO_WARNINGS)
+endif()
 target_link_libraries(pellora_backend PUBLIC winhttp gdiplus comctl32 shell32 ole32 netapi32
   user32 gdi32 advapi32)
 

@@ -4,6 +4,10 @@
 set(launcher_windows_dir ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows)
 target_compile_definitions(launcher_core PUBLIC UNICODE _UNICODE _WIN32_WINNT=0x0A00
   WINVER=0x0A00)
+if(MSVC)
+  # The runtime's environment functions are the ones named for the job; no "_s" variants wanted.
+  target_compile_definitions(launcher_core PUBLIC _CRT_SECURE_NO_WARNINGS)
+endif()
 target_link_libraries(launcher_core PUBLIC shell32 ole32 user32)
 
 # jni.h is the same on every OS; its machine-dependent half comes from this folder, ahead of any
