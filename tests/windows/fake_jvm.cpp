@@ -13,18 +13,12 @@
 #include <vector>
 
 #include "jni.h"
+#include "launcher/platform/windows/wide_text.h"
 
 namespace {
 
-std::string to_utf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
-  return narrow;
-}
+using launcher::platform::windows::to_utf16;
+using launcher::platform::windows::to_utf8;
 
 std::wstring variable(const wchar_t* name, bool* present = nullptr) {
   wchar_t value[32768];

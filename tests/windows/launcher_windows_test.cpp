@@ -12,20 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include "launcher/platform/windows/wide_text.h"
 #include "tests/support/scratch_folder.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using launcher::platform::windows::to_utf16;
+using launcher::platform::windows::to_utf8;
 
-std::wstring to_utf16(std::string_view text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
-  return wide;
-}
+namespace fs = std::filesystem;
 
 // One argument quoted so that the C runtime's rules give it back unchanged.
 std::wstring quoted(const std::wstring& argument) {

@@ -9,9 +9,13 @@
 #include <vector>
 
 #include "launcher/platform/platform.h"
+#include "launcher/platform/windows/wide_text.h"
 
 namespace launcher::platform {
 namespace {
+
+using windows::to_utf16;
+using windows::to_utf8;
 
 // The known-folder ids and lookup flags, as the shell defines them.
 constexpr GUID local_app_data_id = {
@@ -20,25 +24,6 @@ constexpr GUID roaming_app_data_id = {
     0x3EB685DB, 0x65F9, 0x4CF6, {0xA0, 0x3A, 0xE3, 0xEF, 0x65, 0x72, 0x9F, 0x3D}};
 constexpr DWORD return_filter_redirection_target = 0x40000;  // KF_FLAG_RETURN_FILTER_...
 constexpr DWORD no_package_redirection = 0x10000;            // KF_FLAG_NO_PACKAGE_REDIRECTION
-
-std::wstring to_utf16(std::string_view text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
-  return wide;
-}
-
-std::string to_utf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
-  return narrow;
-}
 
 // The path the shell hands back, freed with CoTaskMemFree on every outcome.
 struct ShellPath {
