@@ -37,9 +37,14 @@ void prepare_environment(const LauncherConfig& config, platform::Platform& platf
     set_known_folder_variable(platform, KnownFolder::roaming_app_data, "APPDATA", true);
   }
   // Without a profile there is nothing better to offer than the HOME the process has; and a
-  // long profile path is taken whole, since a cut one names a folder that does not exist.
+  // long profile path is taken whole, since a cut one names a folder that does not exist. An
+  // empty profile removes HOME, as _putenv("HOME=") does on Windows.
   if (const auto profile = platform.get_variable("USERPROFILE")) {
-    platform.set_variable("HOME", *profile);
+    if (profile->empty()) {
+      platform.remove_variable("HOME");
+    } else {
+      platform.set_variable("HOME", *profile);
+    }
   }
 }
 

@@ -114,7 +114,7 @@ TEST(PrepareEnvironment, OtherLookupFailureShowsABoxAndGoesOn) {
   EXPECT_EQ(fake.variables["USER_LOCALAPPDATA"], "/home/u/.local/share");
 }
 
-TEST(PrepareEnvironment, HomeTakesTheWholeProfileAndStaysWithoutOne) {
+TEST(PrepareEnvironment, HomeTakesTheWholeProfileStaysWithoutOneAndGoesWithAnEmptyOne) {
   FakePlatform fake;
   const std::string long_profile = "/home/" + std::string(600, 'p');
   fake.variables = {{"USERPROFILE", long_profile}, {"HOME", "/old"}};
@@ -125,6 +125,11 @@ TEST(PrepareEnvironment, HomeTakesTheWholeProfileAndStaysWithoutOne) {
   no_profile.variables = {{"HOME", "/old"}};
   prepare_environment(LauncherConfig{}, no_profile);
   EXPECT_EQ(no_profile.variables["HOME"], "/old");
+
+  FakePlatform empty_profile;
+  empty_profile.variables = {{"USERPROFILE", ""}, {"HOME", "/old"}};
+  prepare_environment(LauncherConfig{}, empty_profile);
+  EXPECT_FALSE(empty_profile.variables.contains("HOME"));
 }
 
 TEST(FatalErrorDeathTest, PrintsTheMessageAndExitsWithOne) {

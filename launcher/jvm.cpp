@@ -41,17 +41,22 @@ void register_updater_natives(JNIEnv* env) {
   JNINativeMethod method{
       const_cast<char*>("nCheckForUpdates"), const_cast<char*>("()V"),
       reinterpret_cast<void*>(&Java_quelmarin_trevalon_updater_OnlineUpdater_nCheckForUpdates)};
-  // Not checked here: a failure leaves its throwable pending for the first protocol check.
+  // An updater class without the method leaves a NoSuchMethodError: no JNI call may follow it.
   env->RegisterNatives(updater, &method, 1);
+  check_exception(env);
 }
 
 jobjectArray build_argument_array(JNIEnv* env, const std::vector<std::string>& arguments) {
   jclass string_class = env->FindClass("java/lang/String");
+  check_exception(env);
   jobjectArray array =
       env->NewObjectArray(static_cast<jsize>(arguments.size()), string_class, nullptr);
+  check_exception(env);
   for (size_t i = 0; i < arguments.size(); ++i) {
     jstring element = new_java_string(env, arguments[i]);
+    check_exception(env);
     env->SetObjectArrayElement(array, static_cast<jsize>(i), element);
+    check_exception(env);
     env->DeleteLocalRef(element);
   }
   return array;
@@ -70,11 +75,14 @@ jobjectArray build_argument_array(JNIEnv* env, const std::vector<std::string>& a
   check_exception(env);
   std::string text;
   if (report != nullptr) {
-    const char* characters = env->GetStringUTFChars(report, nullptr);
+    // Through UTF-16: the modified UTF-8 of GetStringUTFChars writes a character outside the
+    // BMP as two encoded surrogates, which is not UTF-8.
+    const jchar* characters = env->GetStringChars(report, nullptr);
     check_exception(env);
     if (characters != nullptr) {
-      text = characters;
-      env->ReleaseStringUTFChars(report, characters);
+      text = utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(characters),
+                                               static_cast<size_t>(env->GetStringLength(report))));
+      env->ReleaseStringChars(report, characters);
     }
   }
 
@@ -136,7 +144,9 @@ void run_jvm(const LauncherConfig& config, const std::vector<std::string>& comma
   check_exception(env);
   jmethodID prepare = env->GetStaticMethodID(launcher_class, "prepare", "(Ljava/lang/String;)V");
   check_exception(env);
-  env->CallStaticVoidMethod(launcher_class, prepare, new_java_string(env, config.main_class));
+  jstring main_class_name = new_java_string(env, config.main_class);
+  check_exception(env);
+  env->CallStaticVoidMethod(launcher_class, prepare, main_class_name);
   check_exception(env);
   jfieldID main_method_field =
       env->GetStaticFieldID(launcher_class, "mainMethod", "Ljava/lang/reflect/Method;");

@@ -116,4 +116,34 @@ std::u16string utf8_to_utf16(std::string_view text) {
   return result;
 }
 
+std::string utf16_to_utf8(std::u16string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (size_t at = 0; at < text.size(); ++at) {
+    char32_t value = text[at];
+    if (value >= 0xD800 && value <= 0xDBFF && at + 1 < text.size() && text[at + 1] >= 0xDC00 &&
+        text[at + 1] <= 0xDFFF) {
+      value = 0x10000 + ((value - 0xD800) << 10) + (text[++at] - 0xDC00);
+    } else if (value >= 0xD800 && value <= 0xDFFF) {
+      value = 0xFFFD;
+    }
+    if (value < 0x80) {
+      result += static_cast<char>(value);
+    } else if (value < 0x800) {
+      result += static_cast<char>(0xC0 | (value >> 6));
+      result += static_cast<char>(0x80 | (value & 0x3F));
+    } else if (value < 0x10000) {
+      result += static_cast<char>(0xE0 | (value >> 12));
+      result += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+      result += static_cast<char>(0x80 | (value & 0x3F));
+    } else {
+      result += static_cast<char>(0xF0 | (value >> 18));
+      result += static_cast<char>(0x80 | ((value >> 12) & 0x3F));
+      result += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+      result += static_cast<char>(0x80 | (value & 0x3F));
+    }
+  }
+  return result;
+}
+
 }  // namespace launcher

@@ -40,5 +40,7 @@ std::vector<std::string> java_main_arguments(const LauncherConfig& config,
 
 // UTF-16 form of a UTF-8 text; each byte that does not begin a valid sequence becomes U+FFFD.
 std::u16string utf8_to_utf16(std::string_view text);
+// UTF-8 form of a UTF-16 text; each unpaired surrogate becomes U+FFFD.
+std::string utf16_to_utf8(std::u16string_view text);
 
 }  // namespace launcher

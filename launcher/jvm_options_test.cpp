@@ -68,6 +68,14 @@ TEST(Utf8ToUtf16, KeepsEveryScalarValueIncludingThoseOutsideTheBmp) {
   EXPECT_EQ(utf8_to_utf16("\xf4\x8f\xbf\xbf"), std::u16string({0xDBFF, 0xDFFF}));
 }
 
+TEST(Utf16ToUtf8, KeepsSurrogatePairsAndReplacesLoneOnes) {
+  EXPECT_EQ(utf16_to_utf8(std::u16string({0xD83D, 0xDE00, u'!'})), "\xf0\x9f\x98\x80!");
+  EXPECT_EQ(utf16_to_utf8(u"caf\u00e9 \u20ac"), "caf\xc3\xa9 \xe2\x82\xac");
+  EXPECT_EQ(utf16_to_utf8(std::u16string({0xDE00, u'a', 0xD83D})),
+            "\xef\xbf\xbd"
+            "a\xef\xbf\xbd");
+}
+
 TEST(Utf8ToUtf16, ReplacesEachBadByte) {
   EXPECT_EQ(utf8_to_utf16("a\xff"), u"a\uFFFD");
   EXPECT_EQ(utf8_to_utf16("\xc0\x80"), u"\uFFFD\uFFFD");                      // overlong NUL

@@ -1,5 +1,7 @@
 #include "standin/command_line_rules.h"
 
+#include <cstdlib>
+
 namespace standin {
 namespace {
 
@@ -86,6 +88,16 @@ std::string join_command_line(const std::vector<std::string>& arguments) {
     text += '"';
   }
   return text;
+}
+
+std::string command_line_of(const std::vector<std::string>& arguments) {
+  std::string given;
+  if (const char* value = std::getenv(command_line_variable)) given = value;
+  ::unsetenv(command_line_variable);
+  // A variable inherited from elsewhere does not describe these arguments; then they are all
+  // there is to go by.
+  if (!given.empty() && split_command_line(given) == arguments) return given;
+  return join_command_line(arguments);
 }
 
 }  // namespace standin

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace standin {
 namespace {
 
@@ -39,6 +41,15 @@ TEST(CommandLineRules, JoinThenSplitGivesTheArgumentsBack) {
 TEST(CommandLineRules, JoinLeavesSimpleArgumentsUnquoted) {
   EXPECT_EQ(join_command_line({"a", "b=c", "--x"}), "a b=c --x");
   EXPECT_EQ(join_command_line({"a b"}), "\"a b\"");
+}
+
+TEST(CommandLineRules, TheShellsTextIsTakenOnlyWhenItDescribesTheArguments) {
+  ::setenv(command_line_variable, "a  b ", 1);
+  EXPECT_EQ(command_line_of({"a", "b"}), "a  b ");
+  EXPECT_EQ(std::getenv(command_line_variable), nullptr) << "not passed on to children";
+  ::setenv(command_line_variable, "inherited  text", 1);  // from a process we were not
+  EXPECT_EQ(command_line_of({"a b", "c"}), "\"a b\" c");
+  EXPECT_EQ(command_line_of({}), "");
 }
 
 }  // namespace

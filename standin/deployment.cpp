@@ -3,17 +3,26 @@
 
 #include "standin/deployment.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <random>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "installer/platform/error.h"
 #include "standin/certificates.h"
@@ -193,18 +202,112 @@ std::string resolve_uri(const std::string& base, const std::string& reference) {
   return (slash == std::string::npos ? std::string() : base.substr(0, slash + 1)) + reference;
 }
 
+// A test's way to end the process in the middle of a deployment's commit, as a killed installer
+// or a closed window would: TREVALON_STANDIN_END_AT names the step.
+void end_here_if_asked(const char* step) {
+  const char* asked = std::getenv("TREVALON_STANDIN_END_AT");
+  if (asked != nullptr && std::strcmp(asked, step) == 0) ::kill(::getpid(), SIGKILL);
+}
+
+// A deployment that replaces or removes a package ends the processes running from it, as
+// ForceTargetAppShutdown (and a removal) does on Windows: none of them goes on without the
+// package it came from. They are asked to close first (an installer that has done its work
+// then leaves with 0) and are made to after a second.
+void end_processes_running_from(const std::string& folder) {
+  std::vector<pid_t> running;
+  if (DIR* processes = ::opendir("/proc")) {
+    const std::string inside = folder + "/";
+    while (const dirent* entry = ::readdir(processes)) {
+      char* end = nullptr;
+      const long pid = std::strtol(entry->d_name, &end, 10);
+      if (*end != '\0' || pid <= 0 || pid == ::getpid()) continue;
+      char target[4096];
+      const std::string link = std::string("/proc/") + entry->d_name + "/exe";
+      const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+      if (length > 0 && std::string_view(target, static_cast<size_t>(length)).starts_with(inside)) {
+        running.push_back(static_cast<pid_t>(pid));
+      }
+    }
+    ::closedir(processes);
+  }
+  for (const pid_t pid : running) ::kill(pid, SIGTERM);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  for (const pid_t pid : running) {
+    while (::kill(pid, 0) == 0 && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+  }
+}
+
 // Unregisters first, so no process gains the identity of a half-removed package.
 void unregister_and_delete(const Registration& registration, const std::string& staging) {
   std::remove((registrations_folder() + "/" + registration.full_name).c_str());
   for (const ProtocolRegistration& protocol : registration.protocols) {
     remove_protocol_if_owned(protocol.scheme, registration.full_name);
   }
+  end_here_if_asked("unregistered-old");
   const std::string folder = installed_folder(registration.full_name);
   const std::string doomed = staging + "/removed-" + registration.full_name;
-  if (std::rename(folder.c_str(), doomed.c_str()) == 0) {
-    remove_tree(doomed);
-  } else {
-    remove_tree(folder);
+  const bool moved = std::rename(folder.c_str(), doomed.c_str()) == 0;
+  end_processes_running_from(moved ? doomed : folder);
+  remove_tree(moved ? doomed : folder);
+}
+
+// Every operation on the store first puts right what an operation that ended half way left
+// behind: no staging entry (the caller holds the store lock, so no deployment is under way), no
+// registration without its folder, at most one registered version per family (the newest), no
+// package folder without a registration, and every registered package's protocols its own.
+void repair_store() {
+  remove_tree(staging_folder());
+  std::map<std::string, std::vector<Registration>> families;
+  for (Registration& registration : installed_packages()) {
+    if (!is_directory(installed_folder(registration.full_name))) {
+      std::remove((registrations_folder() + "/" + registration.full_name).c_str());
+      continue;
+    }
+    families[registration.family_name].push_back(std::move(registration));
+  }
+  std::vector<Registration> kept;
+  std::optional<StagingArea> staging;
+  for (auto& [family, versions] : families) {
+    std::sort(versions.begin(), versions.end(), [](const Registration& a, const Registration& b) {
+      return compare_versions(a.identity.version, b.identity.version) > 0;
+    });
+    kept.push_back(versions.front());
+    for (size_t older = 1; older < versions.size(); ++older) {
+      if (!staging) staging.emplace();
+      unregister_and_delete(versions[older], staging->path());
+    }
+  }
+  if (DIR* folders = ::opendir(packages_folder().c_str())) {
+    std::vector<std::string> orphans;
+    while (const dirent* entry = ::readdir(folders)) {
+      if (entry->d_name[0] != '.' && !read_registration(entry->d_name)) {
+        orphans.push_back(entry->d_name);
+      }
+    }
+    ::closedir(folders);
+    for (const std::string& name : orphans) remove_tree(installed_folder(name));
+  }
+  if (DIR* schemes = ::opendir(protocols_folder().c_str())) {
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(schemes)) {
+      if (entry->d_name[0] == '.') continue;
+      const auto handler = protocol_handler(entry->d_name);
+      if (!handler || !read_registration(handler->full_name)) stale.push_back(entry->d_name);
+    }
+    ::closedir(schemes);
+    for (const std::string& scheme : stale)
+      std::remove((protocols_folder() + "/" + scheme).c_str());
+  }
+  for (const Registration& registration : kept) {
+    for (const ProtocolRegistration& protocol : registration.protocols) {
+      if (!protocol_handler(protocol.scheme)) {
+        write_protocol(protocol.scheme,
+                       ProtocolHandler{registration.full_name, protocol.executable});
+      }
+    }
   }
 }
 
@@ -229,6 +332,7 @@ DeploymentResult add_package(OperationState& state, const std::string& uri) {
   check_policy();
   const StoreLock lock;
   take_store(lock);
+  repair_store();
   std::string xml;
   fail_on(state.downloader.get(uri, xml, max_app_installer_bytes));
   std::string parse_error;
@@ -326,10 +430,12 @@ DeploymentResult add_package(OperationState& state, const std::string& uri) {
     throw DeploymentFailure{deployment_error::disk_error,
                             "The package folder " + folder + " could not be created."};
   }
+  end_here_if_asked("renamed");
   if (!write_registration(registration)) {
     remove_tree(folder);
     throw DeploymentFailure{deployment_error::disk_error, "The package could not be registered."};
   }
+  end_here_if_asked("registered");
   const std::string data = family_data_folder(registration.family_name);
   for (const char* name : {"LocalState", "RoamingState", "LocalCache"}) {
     make_directories(data + "/" + name);
@@ -337,6 +443,7 @@ DeploymentResult add_package(OperationState& state, const std::string& uri) {
   for (const ProtocolRegistration& protocol : registration.protocols) {
     write_protocol(protocol.scheme, ProtocolHandler{registration.full_name, protocol.executable});
   }
+  end_here_if_asked("protocols");
   for (const Registration& installed : installed_packages()) {
     if (installed.family_name == registration.family_name &&
         installed.full_name != registration.full_name) {
@@ -351,6 +458,7 @@ DeploymentResult remove_package(OperationState& state, const std::string& full_n
   state.report(DeploymentProgressState::queued, 0);
   const StoreLock lock;
   take_store(lock);
+  repair_store();
   const auto registration = read_registration(full_name);
   if (!registration) {
     throw DeploymentFailure{

@@ -81,6 +81,15 @@ std::string backup_appdata_under(const std::string& temp_folder, std::string* fa
   try {
     const std::string folder = temp_folder + "appdata.backup";
     log_line("Backing up AppData into: " + folder + "\n");
+    // A backup of nothing is no backup: the removal that follows would take the data with it.
+    // Checked before anything is touched, so an earlier backup stays as it is.
+    if (read_env_variable(appdata_local_variable).empty() &&
+        read_env_variable(appdata_roaming_variable).empty() &&
+        read_env_variable(appdata_local_cache_variable).empty()) {
+      throw IOException(std::string("no data folder was handed over (") + appdata_local_variable +
+                        ", " + appdata_roaming_variable + " and " + appdata_local_cache_variable +
+                        " are unset or empty)");
+    }
     create_empty_folder(folder);
     copy_folder_from_variable(appdata_local_cache_variable, folder + separator + "LocalCache");
     copy_folder_from_variable(appdata_local_variable, folder + separator + "Local");

@@ -162,35 +162,56 @@ TEST_F(AppDataTest, AnEmptySavedCommandLineEmptiesTheForwardedArguments) {
   EXPECT_EQ(forwarded_args, "");
 }
 
-TEST_F(AppDataTest, ABackupWithoutLocalCacheRestoresNothing) {
+TEST_F(AppDataTest, AFolderTheBackupLeftOutIsSkippedAndTheRestRestored) {
   write("tmp/appdata.backup/Local/a.txt", "a");
+  write("tmp/appdata.backup/Roaming/r.txt", "r");
   write("tmp/appdata.backup/cmd_line.txt", "--saved");
   forwarded_args = backup_folder();
 
   restore_appdata(backup_folder());
 
-  EXPECT_FALSE(exists("package/LocalState/a.txt"));
-  EXPECT_EQ(forwarded_args, backup_folder());
-  EXPECT_EQ(platform_.debug.lines().back(),
-            "Error restoring backup: SHFileOperationW(cp " + backup_folder() + "/LocalCache/*, " +
-                path("package/LocalCache") +
-                ") failed with error code: 0x7c(fAnyOperationsAborted = 0). Will continue without "
-                "restoring.\n");
+  EXPECT_EQ(read("package/LocalState/a.txt"), "a");
+  EXPECT_EQ(read("package/RoamingState/r.txt"), "r");
+  EXPECT_EQ(forwarded_args, "--saved");
+  EXPECT_EQ(platform_.debug.lines(),
+            std::vector<std::string>{"The backup holds no LocalCache folder, nothing to restore "
+                                     "there.\n"});
 }
 
-TEST_F(AppDataTest, AMissingCommandLineFileKeepsTheFoldersRestored) {
-  write("tmp/appdata.backup/Local/a.txt", "a");
-  fs::create_directories(path("tmp/appdata.backup/LocalCache"));
-  fs::create_directories(path("tmp/appdata.backup/Roaming"));
-  forwarded_args = "unchanged";
-
+TEST_F(AppDataTest, AFailedRestoreNeverPassesTheBackupPathToTheApplication) {
+  // Nothing of the backup is there: the application starts with no arguments, not with the
+  // restore's parameter.
+  forwarded_args = backup_folder();
   restore_appdata(backup_folder());
-
-  EXPECT_EQ(read("package/LocalState/a.txt"), "a");
-  EXPECT_EQ(forwarded_args, "unchanged");
+  EXPECT_EQ(forwarded_args, "");
   EXPECT_EQ(platform_.debug.lines().back(),
-            "Error restoring backup: The system cannot find the file specified.. Will continue "
+            "Error restoring backup: The system cannot find the path specified.. Will continue "
             "without restoring.\n");
+
+  // A folder that cannot be copied fails alone; the saved command line still comes back.
+  write("tmp/appdata.backup/Local/a.txt", "a");
+  write("tmp/appdata.backup/Roaming/r.txt", "r");
+  write("tmp/appdata.backup/cmd_line.txt", "--saved");
+  write("package/LocalState", "a file where the folder should be");
+  forwarded_args = backup_folder();
+  restore_appdata(backup_folder());
+  EXPECT_EQ(read("package/RoamingState/r.txt"), "r");
+  EXPECT_EQ(forwarded_args, "--saved");
+}
+
+TEST_F(AppDataTest, ABackupOfNoFolderIsNoBackupAndLeavesAnEarlierOneAlone) {
+  write("tmp/appdata.backup/Local/earlier.txt", "earlier");
+  platform_.system.environment[original_command_line_variable] = "--x";
+  platform_.system.environment[appdata_roaming_variable] = "";
+
+  std::string reason;
+  EXPECT_EQ(backup_appdata_under(temp_folder(), &reason), "");
+
+  EXPECT_EQ(reason,
+            "no data folder was handed over (TREVALON_APPDATA_LOCAL_FOLDER, "
+            "TREVALON_APPDATA_ROAMING_FOLDER and TREVALON_APPDATA_LOCAL_CACHE_FOLDER are unset or "
+            "empty)");
+  EXPECT_EQ(read("tmp/appdata.backup/Local/earlier.txt"), "earlier");
 }
 
 }  // namespace

@@ -9,23 +9,50 @@
 
 namespace pellora {
 
+namespace {
+
+void log_failure(const std::string& message) {
+  log_line("Error restoring backup: " + message + ". Will continue without restoring.\n");
+}
+
+}  // namespace
+
 void restore_appdata(std::string backup_path) {
   const std::string separator = platform::path_separator;
   platform::Services& services = platform::services();
+  platform::CurrentPackage& package = *services.current_package;
+  const std::pair<const char*, std::string (platform::CurrentPackage::*)()> folders[] = {
+      {"LocalCache", &platform::CurrentPackage::local_cache_folder},
+      {"Local", &platform::CurrentPackage::local_folder},
+      {"Roaming", &platform::CurrentPackage::roaming_folder},
+  };
+  // Each folder on its own: one that fails, or that the backup left out because its variable
+  // was empty, takes nothing of the others with it.
+  for (const auto& [name, package_folder] : folders) {
+    const std::string saved = backup_path + separator + name;
+    try {
+      try {
+        services.files->ensure_folder_exists(saved);
+      } catch (const platform::PlatformError&) {
+        log_line("The backup holds no " + std::string(name) +
+                 " folder, nothing to restore there.\n");
+        continue;
+      }
+      // Wild-card sources merge into the package's folders: what only the package has stays.
+      shell_copy(saved + separator + "*", (package.*package_folder)());
+    } catch (const IOException& error) {
+      log_failure(error.what());
+    } catch (const platform::PlatformError& error) {
+      log_failure(error.message());
+    }
+  }
+  // The application starts with its saved command line, or with none: the restore's own
+  // parameter, the backup's path, is not an argument of the application.
   try {
-    // Wild-card sources merge into the package's folders: what only the package has stays.
-    const std::string local_cache = services.current_package->local_cache_folder();
-    shell_copy(backup_path + separator + "LocalCache" + separator + "*", local_cache);
-    const std::string local = services.current_package->local_folder();
-    shell_copy(backup_path + separator + "Local" + separator + "*", local);
-    const std::string roaming = services.current_package->roaming_folder();
-    shell_copy(backup_path + separator + "Roaming" + separator + "*", roaming);
     forwarded_args = services.files->read_text(backup_path + separator + "cmd_line.txt");
-  } catch (const IOException& error) {
-    log_line(std::string("Error restoring backup: ") + error.what() +
-             ". Will continue without restoring.\n");
   } catch (const platform::PlatformError& error) {
-    log_line("Error restoring backup: " + error.message() + ". Will continue without restoring.\n");
+    log_failure(error.message());
+    forwarded_args.clear();
   }
 }
 

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "installer/core/progress_window.h"
 #include "installer/core/temp_directory.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
@@ -28,6 +29,15 @@ class LaunchProcess : public ::testing::Test {
   testing::ScopedFakePlatform fake;
   testing::FakeFiles files;
 };
+
+TEST_F(LaunchProcess, ClosingTheWindowAfterASuccessfulLaunchIsNoCancellation) {
+  create_progress_window();
+  set_flow_running(true);
+  launch_process("/opt/app", "", false);
+  // During the pause that follows: the window closes as a finished run's window does.
+  EXPECT_NO_THROW(on_window_event(platform::WindowEvent::close));
+  EXPECT_FALSE(fake.debug.contains("User cancelled the install, exiting.\n"));
+}
 
 TEST_F(LaunchProcess, StartsThroughTheShellAndPauses) {
   launch_process("/opt/My App/app", "", false);
@@ -92,6 +102,19 @@ TEST_F(LaunchProcess, TempCopyReplacesAnOlderCopyAndStartsIt) {
   EXPECT_TRUE(fake.debug.contains("Package location: " + fake.package.installed_path_value + "\n"));
   EXPECT_TRUE(fake.debug.contains("Executable path: " + source + "\n"));
   EXPECT_TRUE(fake.debug.contains("Temporary executable path: " + target + "\n"));
+}
+
+TEST_F(LaunchProcess, TempCopyRefusesAPathOutOfThePackage) {
+  files.put("/secret.exe", "not the package's");
+  for (const std::string path : {"../../secret.exe", "a/../../secret.exe", "..\\secret.exe",
+                                 "/secret.exe", "\\secret.exe", "C:secret.exe"}) {
+    EXPECT_FALSE(launch_temp_copy(path, "escape-hatch.exe", "")) << path;
+    EXPECT_TRUE(
+        fake.debug.contains("Not starting " + path + ": it lies outside the package's folder.\n"));
+  }
+  EXPECT_TRUE(fake.shell.calls.empty());
+  EXPECT_TRUE(files.copies.empty());
+  EXPECT_TRUE(lies_inside_package("tools/a..b/fix.exe"));
 }
 
 TEST_F(LaunchProcess, TempCopyFailureEndsInTheBox) {

@@ -23,7 +23,8 @@ void create_progress_window(uint32_t show_delay_ms = show_timer_ms);
 int run_message_loop();
 
 // Whether the flow is still running: closing the window during the flow is a cancellation
-// (exit code 5), after it a plain quit (exit code 0).
+// (exit code 5); once the flow has started the program its run was for, a plain quit (exit
+// code 0).
 void set_flow_running(bool running);
 
 void set_status(const std::string& text);

@@ -39,8 +39,7 @@ TEST(ReportError, LeavesOutTheClipboardSentenceWhenTheCopyFails) {
   create_progress_window();
   EXPECT_THROW(report_error("boom"), ProcessExit);
   ASSERT_EQ(fake.window.boxes.size(), 1u);
-  EXPECT_EQ(fake.window.boxes[0].first,
-            "A problem was encountered during installation.\n\nboom");
+  EXPECT_EQ(fake.window.boxes[0].first, "A problem was encountered during installation.\n\nboom");
   EXPECT_TRUE(fake.debug.contains("Failed to copy to clipboard due to error: [800401d0] "));
 }
 

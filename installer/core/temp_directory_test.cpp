@@ -60,6 +60,18 @@ TEST(TempDirectory, FailuresEndInTheErrorBox) {
               "CreateDirectoryW failed with error: [5]: " +
                   platform::format_message(platform::win32::access_denied));
   }
+  {
+    ScopedFakePlatform fake;
+    FakeFiles files;
+    fake.services().files = &files;
+    files.private_refusal = "it belongs to another user";
+    create_progress_window();
+    EXPECT_THROW(temp_directory(), ProcessExit);
+    EXPECT_EQ(fake.clipboard.text.value_or(""),
+              "The program's temporary folder /tmp/App_1.0.0.0_arm64__abc cannot be used, because "
+              "it belongs to another user. Remove it or let only your own account use it, then "
+              "try again.");
+  }
 }
 
 }  // namespace

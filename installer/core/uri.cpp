@@ -69,6 +69,39 @@ std::string escape_unsafe(const std::string& text) {
 
 bool is_web_scheme(const std::string& scheme) { return scheme == "http" || scheme == "https"; }
 
+// RFC 3986, section 5.2.4: "." and ".." segments resolved, so that no path climbs above its root.
+std::string remove_dot_segments(std::string input) {
+  std::string output;
+  auto drop_last_segment = [&output] {
+    const size_t slash = output.rfind('/');
+    output.erase(slash == std::string::npos ? 0 : slash);
+  };
+  while (!input.empty()) {
+    if (input.starts_with("../")) {
+      input.erase(0, 3);
+    } else if (input.starts_with("./")) {
+      input.erase(0, 2);
+    } else if (input.starts_with("/./")) {
+      input.erase(0, 2);
+    } else if (input == "/.") {
+      input = "/";
+    } else if (input.starts_with("/../")) {
+      input.erase(0, 3);
+      drop_last_segment();
+    } else if (input == "/..") {
+      input = "/";
+      drop_last_segment();
+    } else if (input == "." || input == "..") {
+      input.clear();
+    } else {
+      const size_t end = input.find('/', 1);
+      output += input.substr(0, end);
+      input.erase(0, end == std::string::npos ? input.size() : end);
+    }
+  }
+  return output;
+}
+
 }  // namespace
 
 Uri::Uri(const std::string& text) : text_(text) {
@@ -101,6 +134,7 @@ Uri::Uri(const std::string& text) : text_(text) {
   } else {
     path_ = rest;
   }
+  path_ = remove_dot_segments(path_);
 
   if (is_web_scheme(scheme_)) {
     if (rest.rfind("//", 0) != 0) reject(text, "no authority after the scheme");

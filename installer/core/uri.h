@@ -14,6 +14,7 @@ class Uri {
 
   const std::string& scheme_name() const { return scheme_; }
   const std::string& authority() const { return authority_; }
+  // The path with its "." and ".." segments resolved (RFC 3986, section 5.2.4).
   const std::string& path() const { return path_; }
   // The query with its leading "?", or empty.
   const std::string& query() const { return query_; }

@@ -32,6 +32,17 @@ TEST(Uri, TextFormIsCanonical) {
   EXPECT_EQ(Uri("http://[::1]:81/").authority(), "[::1]:81");
 }
 
+TEST(Uri, PathsLoseTheirDotSegments) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"ms-appx:///../../x.exe", "/x.exe"},  // cannot climb above the root
+      {"ms-appx:///a/./b/../c.exe", "/a/c.exe"}, {"ms-appx:///a/b/..", "/a/"},
+      {"https://site/a/../../b?q=../x", "/b"},   // the query is no path
+      {"ms-appx:///..%2Fx.exe", "/..%2Fx.exe"},  // an encoded slash is no separator
+  };
+  for (const auto& [text, path] : cases) EXPECT_EQ(Uri(text).path(), path) << text;
+  EXPECT_EQ(Uri("https://site/a/../b?q=../x").to_string(), "https://site/b?q=../x");
+}
+
 TEST(Uri, RejectsWhatIsNotAnAbsoluteUri) {
   for (const char* text :
        {"", "metadata.properties", "/tmp/x", "://x", "1http://x", "ht tp://x", "http:/x", "http://",

@@ -99,8 +99,7 @@ bool run_escape_hatch(const Metadata* metadata) {
   if (scheme == "ms-appx") {
     const std::string path = escape_hatch_package_path(uri.path());
     log_line("Running package file: " + path + "\n");
-    launch_temp_copy(path, "escape-hatch.exe", arguments);
-    return true;
+    return launch_temp_copy(path, "escape-hatch.exe", arguments);
   }
   log_line("Unsupported URL scheme (" + scheme + "), ignoring the escape hatch.\n");
   return false;

@@ -53,7 +53,7 @@ class LaunchNewInstaller : public ::testing::Test {
 TEST_F(LaunchNewInstaller, StartsTheDownloadInRestoreModeWithTheBackupPathUnquoted) {
   http_.serve("https://site.example/app/Setup.exe", "installer bytes");
 
-  launch_new_installer("/tmp/my backups/appdata.backup", nullptr);
+  start_new_installer(download_new_installer(nullptr), "/tmp/my backups/appdata.backup");
 
   EXPECT_EQ(platform_.debug.lines().front(), "Launching new installer \n");
   ASSERT_EQ(platform_.shell.calls.size(), 1u);
@@ -65,7 +65,7 @@ TEST_F(LaunchNewInstaller, StartsTheDownloadInRestoreModeWithTheBackupPathUnquot
 
 TEST_F(LaunchNewInstaller, AFailedDownloadIsReportedAndEndsTheProcess) {
   try {
-    launch_new_installer("/backup", nullptr);
+    download_new_installer(nullptr);
     FAIL() << "the process should have ended";
   } catch (const testing::ProcessExit& exit) {
     EXPECT_EQ(exit.code, 1);
@@ -81,7 +81,7 @@ TEST_F(LaunchNewInstaller, ACancelledDownloadIsRaisedAgain) {
   http_.fail("https://site.example/app/Setup.exe", platform::cancelled_error());
 
   try {
-    launch_new_installer("/backup", nullptr);
+    download_new_installer(nullptr);
     FAIL() << "the cancellation should have been raised";
   } catch (const platform::PlatformError& error) {
     EXPECT_TRUE(error.is_cancellation());

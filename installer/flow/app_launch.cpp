@@ -34,6 +34,7 @@ void open_launch_uri(RunMode mode, std::string args) {
     // last_error_text ends with the system's line break, which separates the two parts.
     report_error("ShellExecute failed with error: " + last_error_text() + "Launch URI is " + uri);
   }
+  set_flow_running(false);  // the run's work is done: see launch_process
   platform::services().system->sleep_ms(pause_after_launch_ms);
 }
 

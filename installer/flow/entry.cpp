@@ -1,7 +1,6 @@
 #include "installer/flow/entry.h"
 
 #include <exception>
-#include <thread>
 
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/command_line.h"
@@ -13,13 +12,12 @@
 #include "installer/platform/services.h"
 
 namespace pellora {
-namespace {
 
 void start_flow(void (*flow)()) {
-  // Marked before the thread starts, so that a close arriving at once already counts as a
+  // Marked before the work starts, so that a close arriving at once already counts as a
   // cancellation of the work.
   set_flow_running(true);
-  std::thread([flow] {
+  const bool submitted = platform::services().system->submit_work([flow] {
     try {
       flow();
     } catch (const std::exception& error) {
@@ -27,23 +25,30 @@ void start_flow(void (*flow)()) {
       report_error(error.what());
     }
     set_flow_running(false);
-  }).detach();
+  });
+  if (!submitted) {
+    // The flow's own first step failed: reported as the flow reports a platform error.
+    const uint32_t code = platform::get_last_error();
+    report_error("Exception whilst installing: [" + hex(platform::hresult_from_win32(code)) + "] " +
+                 platform::format_message(code) + "\n");
+  }
 }
-
-}  // namespace
 
 int run_installer(const std::string& command_line, void (*flow)()) {
   const ParsedCommandLine parsed = parse_command_line(command_line);
   update_mode = parsed.update_mode;
   forwarded_args = parsed.forwarded_args;
 
-  platform::services() = platform::backend_services();
   create_progress_window();
 
   if (const std::string& problem = burned_in_settings_problem(); !problem.empty()) {
     report_error(problem);
   }
-  open_log_file(temp_directory() + log_file_name);
+  // The log is a help, never a condition: a run that needs no temporary folder (starting the
+  // application) goes on without it.
+  if (const std::string folder = usable_temp_directory(); !folder.empty()) {
+    open_log_file(folder + log_file_name);
+  }
   start_flow(flow);
   const int exit_code = run_message_loop();
   // As returning from the entry point ends every thread on Windows: leave without running

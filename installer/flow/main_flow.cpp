@@ -79,6 +79,7 @@ void after_launch_steps() {
   if (!settings.aggressive_updates) {
     log_line("Not in aggressive mode, launching the app\n");
     launch_app();
+    set_flow_running(true);  // the metadata and the escape hatch are still to come
   }
   std::unique_ptr<Metadata> metadata = fetch_metadata();
   const bool escape_hatch_ran =
@@ -119,6 +120,9 @@ void main_flow() {
   exit_process(1);
 }
 
-int installer_main(std::string command_line) { return run_installer(command_line, main_flow); }
+int installer_main(std::string command_line) {
+  platform::services() = platform::backend_services();
+  return run_installer(command_line, main_flow);
+}
 
 }  // namespace pellora

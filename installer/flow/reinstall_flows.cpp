@@ -31,7 +31,7 @@ std::string trim_blanks(const std::string& text) {
 void reinstall() {
   log_line("Reinstalling the app.\n");
   std::string backup_failure;
-  std::string backup_path = backup_appdata(&backup_failure);
+  const std::string backup_path = backup_appdata(&backup_failure);
   if (backup_path.empty()) {
     // Removing the package deletes its data folders: without a backup the user's data would be
     // lost, so nothing is removed.
@@ -41,8 +41,12 @@ void reinstall() {
         backup_failure);
   }
   std::unique_ptr<Metadata> metadata = fetch_metadata();
+  // The new installer is on disk before the package goes: a site without one, or a network
+  // that drops, must not leave the user without their application.
+  const std::string installer = download_new_installer(metadata.get());
+  metadata.reset();
   if (uninstall()) {
-    launch_new_installer(backup_path, metadata.get());
+    start_new_installer(installer, backup_path);
     exit_process(0);
   }
 }

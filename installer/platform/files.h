@@ -28,8 +28,8 @@ class PendingFile {
 };
 
 struct ShellFileOperationResult {
-  int result = 0;           // SHFileOperationW's return value; 0 is success
-  bool any_aborted = false; // fAnyOperationsAborted
+  int result = 0;            // SHFileOperationW's return value; 0 is success
+  bool any_aborted = false;  // fAnyOperationsAborted
 };
 
 // A file opened for appending (FILE_APPEND_DATA): every write lands whole at its end, also
@@ -49,6 +49,11 @@ class Files {
 
   // CreateDirectoryW: false with the last error set (ERROR_ALREADY_EXISTS 183, ...) on failure.
   virtual bool create_directory(const std::string& path) = 0;
+  // CreateDirectoryW for a folder that only the current user may use. An existing folder is
+  // accepted only when it is a real folder of the user's own that nobody else can write to;
+  // otherwise false with `refusal` saying why in a few words. False with the last error set and
+  // `refusal` empty when the folder cannot be created.
+  virtual bool create_private_directory(const std::string& path, std::string& refusal) = 0;
   // CopyFileW: false with the last error set on failure.
   virtual bool copy_file(const std::string& source, const std::string& target,
                          bool fail_if_exists) = 0;

@@ -209,5 +209,28 @@ TEST_F(FilesContract, StorageCallsRaiseWindowsErrors) {
   EXPECT_EQ(storage_error_of([&] { files_.ensure_folder_exists(scratch_.path()); }), 0u);
 }
 
+// Two downloads of one name at once (two starts a moment apart): each writes its own file, and
+// the target is always one of them, whole.
+TEST_F(FilesContract, PendingFilesOfOneTargetNeverShareAFile) {
+  auto first = files_.create_pending_file(scratch_.path(), "escape-hatch.exe");
+  auto second = files_.create_pending_file(scratch_.path(), "escape-hatch.exe");
+  EXPECT_EQ(first->target_path(), path("escape-hatch.exe"));
+  const std::string a(100000, 'a');
+  const std::string b(50000, 'b');
+  first->write(reinterpret_cast<const uint8_t*>(a.data()), a.size() / 2);
+  second->write(reinterpret_cast<const uint8_t*>(b.data()), b.size());
+  first->write(reinterpret_cast<const uint8_t*>(a.data()), a.size() / 2);
+  second->commit();
+  EXPECT_EQ(read("escape-hatch.exe"), b);
+  first->commit();
+  EXPECT_EQ(read("escape-hatch.exe"), a);
+
+  // Dropped uncommitted: nothing is left, and the target is as it was.
+  files_.create_pending_file(scratch_.path(), "escape-hatch.exe")
+      ->write(reinterpret_cast<const uint8_t*>(b.data()), b.size());
+  EXPECT_EQ(read("escape-hatch.exe"), a);
+  EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.path()), {}), 1);
+}
+
 }  // namespace
 }  // namespace pellora::platform

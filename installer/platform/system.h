@@ -3,6 +3,7 @@
 // user rights. All may be called from any thread.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -13,6 +14,9 @@ class System {
   virtual ~System() = default;
   // ExitProcess: ends the process at once with this code (standard streams are flushed first).
   [[noreturn]] virtual void exit_process(int code) = 0;
+  // TrySubmitThreadpoolCallback: runs `work` on a worker thread. False, with the last error set,
+  // when it cannot be submitted.
+  virtual bool submit_work(std::function<void()> work) = 0;
   // GetCurrentProcessId.
   virtual uint32_t process_id() = 0;
   // Sleep. Tests replace it so that nothing waits.

@@ -455,4 +455,24 @@ TEST_F(Flows, TheDemoApplicationRunsOnTheJvmAfterAFirstInstall) {
   EXPECT_EQ(read_file(counter), "1\n");
 }
 
+// A double-click while an update is due: every start either runs the application or is ended
+// by the update that replaces its package; none ends in an error box.
+TEST_F(Flows, StartsAMomentApartDuringAnUpdateRunTheApplicationOrEndWithTheOldPackage) {
+  settings_.aggressive_updates = true;
+  publish("1.0.0.0");
+  install_from_site();
+  publish("1.1.0.0");
+  for (int start = 0; start < 6; ++start) {
+    const ProgramOutcome opened = sandbox_.run(
+        bin_dir + "/open-uri", {launch_uri, "start " + std::to_string(start)}, 10s, environment());
+    ASSERT_EQ(opened.code(), 0) << opened.err;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50 + 20 * start));
+  }
+  ASSERT_TRUE(wait_for_app()) << chain_err();
+  ASSERT_TRUE(wait_for_chain_to_end());
+  EXPECT_FALSE(fs::exists(sandbox_.root() / "clipboard.txt")) << "an error box: " << clipboard();
+  EXPECT_TRUE(fs::exists(registration("1.1.0.0")));
+  EXPECT_FALSE(fs::exists(registration("1.0.0.0")));
+}
+
 }  // namespace

@@ -204,7 +204,7 @@ class HostileSite : public ::testing::Test {
       case DownloadPath::new_installer:
         result = ends_in_exit(
             [] {
-              launch_new_installer("/backup folder", nullptr);
+              start_new_installer(download_new_installer(nullptr), "/backup folder");
               return true;
             },
             endless);

@@ -292,20 +292,34 @@ TEST_F(LauncherEndToEnd, UncaughtExceptionIsPrintedAndReportedUnlessConsoleApp) 
   ASSERT_EQ(install_test_app("Throwing").exit_code, 0);
   auto result = start();
   EXPECT_EQ(result.exit_code, 1);
-  EXPECT_TRUE(contains(result.err,
-                       "java.lang.IllegalStateException: thrown by the test "
-                       "application\n\tat quelmarin.trevalon.launchertest.Throwing"))
+  EXPECT_TRUE(contains(result.err, "java.lang.IllegalStateException: thrown by the test "))
       << result.err;
+  EXPECT_TRUE(contains(result.err, "\tat quelmarin.trevalon.launchertest.Throwing.main"));
   const size_t box = result.err.find(box_caption);
   ASSERT_NE(box, std::string::npos) << result.err;
   EXPECT_TRUE(contains(result.err.substr(box),
                        "The application stopped because of an error it did not handle"));
+  EXPECT_TRUE(contains(result.err.substr(box), "test application \xf0\x9f\x98\x80"))
+      << "the report is UTF-8, not modified UTF-8";
 
   ASSERT_EQ(install_test_app("Throwing", {"--console-app"}).exit_code, 0);
   result = start();
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_TRUE(contains(result.err, "java.lang.IllegalStateException"));
   EXPECT_FALSE(contains(result.err, box_caption)) << result.err;
+}
+
+TEST_F(LauncherEndToEnd, AnUpdaterWithoutItsNativeStopsBeforeAnyOtherJniCall) {
+  ASSERT_EQ(install_test_app("Report", {"--jvm-option", "-Xcheck:jni"},
+                             {"trevalon-launcher-test.jar", "trevalon-launcher.jar",
+                              "trevalon-broken-updater.jar"})
+                .exit_code,
+            0);
+  const auto result = start();
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_TRUE(contains(result.err, "java.lang.NoSuchMethodError")) << result.err;
+  EXPECT_FALSE(contains(result.err, "JNI call made with exception pending")) << result.err;
+  EXPECT_EQ(result.out, "") << "the application never ran";
 }
 
 TEST_F(LauncherEndToEnd, MissingUpdaterClassChangesNothing) {

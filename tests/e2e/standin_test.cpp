@@ -301,6 +301,45 @@ TEST_F(StandinTest, UpgradeReplacesTheOlderVersionAndKeepsTheData) {
   EXPECT_FALSE(fs::exists(root_ + "/packages/" + full_name("1.0.5.0")));
 }
 
+// A process ended at any step of an upgrade's commit (a killed installer, a closed window)
+// leaves a store that the next operation repairs: one registered version, no orphaned folder,
+// no staging left, the protocol on the registered package.
+TEST_F(StandinTest, AnUpgradeEndedAtAnyStepOfItsCommitIsRepairedByTheNextOperation) {
+  for (const char* step : {"renamed", "registered", "protocols", "unregistered-old"}) {
+    SCOPED_TRACE(step);
+    fs::remove_all(root_ + "/packages");
+    fs::remove_all(root_ + "/registrations");
+    make_site("1.0.0.0");
+    trust_site_certificate();
+    ASSERT_EQ(install().status, AsyncStatus::completed);
+    make_site("1.1.0.0");
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::setenv("TREVALON_STANDIN_END_AT", step, 1);
+      start_install()->wait();
+      ::_exit(0);  // the step was never reached
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the installer was ended at its step";
+
+    const Outcome next = install();  // the same version again
+    ASSERT_EQ(next.status, AsyncStatus::completed) << next.result.error_text;
+    std::vector<std::string> registered;
+    for (const auto& entry : fs::directory_iterator(root_ + "/registrations")) {
+      registered.push_back(entry.path().filename().string());
+    }
+    std::vector<std::string> folders;
+    for (const auto& entry : fs::directory_iterator(root_ + "/packages")) {
+      folders.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(registered, std::vector<std::string>{full_name("1.1.0.0")});
+    EXPECT_EQ(folders, std::vector<std::string>{full_name("1.1.0.0")});
+    EXPECT_FALSE(fs::exists(root_ + "/staging"));
+    EXPECT_EQ(read_file(root_ + "/protocols/" + scheme), full_name("1.1.0.0") + "\nbin/probe\n");
+  }
+}
+
 TEST_F(StandinTest, AnUntrustedPublisherFailsUntilPowershellImportsTheCertificate) {
   make_site("1.0.0.0");
   const Outcome untrusted = install();

@@ -105,6 +105,12 @@ class FakePendingFile final : public platform::PendingFile {
 
 }  // namespace
 
+bool FakeFiles::create_private_directory(const std::string& path, std::string& refusal) {
+  refusal = private_refusal;
+  if (!refusal.empty()) return false;
+  return create_directory(path) || platform::get_last_error() == platform::win32::already_exists;
+}
+
 std::unique_ptr<platform::PendingFile> FakeFiles::create_pending_file(const std::string& folder,
                                                                       const std::string& name) {
   std::lock_guard lock(mutex_);

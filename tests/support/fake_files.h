@@ -26,6 +26,8 @@ class FakeFiles final : public platform::Files {
   };
 
   bool create_directory(const std::string& path) override;
+  // As create_directory, an existing folder being fine; `private_refusal` refuses it.
+  bool create_private_directory(const std::string& path, std::string& refusal) override;
   bool copy_file(const std::string& source, const std::string& target,
                  bool fail_if_exists) override;
   platform::ShellFileOperationResult shell_copy(const std::string& source,
@@ -61,6 +63,7 @@ class FakeFiles final : public platform::Files {
   // PlatformError with this HRESULT.
   std::optional<uint32_t> create_directory_error;  // for a folder that does not exist yet
   std::optional<uint32_t> copy_failure_error;
+  std::string private_refusal;
   std::optional<uint32_t> storage_failure_hresult;
   platform::ShellFileOperationResult shell_result;
 

@@ -30,6 +30,15 @@ bool FakeDebugOutput::contains(const std::string& fragment) const {
 
 void FakeSystem::exit_process(int code) { throw ProcessExit{code}; }
 
+bool FakeSystem::submit_work(std::function<void()> work) {
+  if (refuse_work) {
+    platform::set_last_error(*refuse_work);
+    return false;
+  }
+  work();
+  return true;
+}
+
 void FakeSystem::sleep_ms(uint32_t milliseconds) {
   {
     std::lock_guard lock(mutex_);

@@ -36,6 +36,9 @@ class FakeDebugOutput final : public platform::DebugOutput {
 class FakeSystem final : public platform::System {
  public:
   [[noreturn]] void exit_process(int code) override;
+  // Runs the work at once, on the calling thread, unless `refuse_work` names the error to fail
+  // with.
+  bool submit_work(std::function<void()> work) override;
   uint32_t process_id() override { return 4242; }
   void sleep_ms(uint32_t milliseconds) override;
   std::string module_file_name() override { return module_file_name_value; }
@@ -50,6 +53,7 @@ class FakeSystem final : public platform::System {
   std::string temp_path_value = "/tmp/";
   std::map<std::string, std::string> environment;
   bool is_admin = true;
+  std::optional<uint32_t> refuse_work;
 
  private:
   std::mutex mutex_;

@@ -5,6 +5,8 @@
 //                           "client X Y WIDTH HEIGHT dpi N bar LEFT TOP RIGHT BOTTOM"
 //   window-probe box        waits for the error box; prints its text
 //   window-probe clipboard  prints the clipboard's Unicode text
+//   window-probe hold       stays for a minute, keeping its Wine desktop (and the clipboard
+//                           that desktop holds) alive between other programs
 // Each wait gives up after 30 seconds with exit code 1.
 
 #include <windows.h>
@@ -77,6 +79,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "clipboard") return clipboard();
-  std::fputs("usage: window-probe created|shown|box|clipboard\n", stderr);
+  if (command == "hold") {
+    Sleep(60000);
+    return 0;
+  }
+  std::fputs("usage: window-probe created|shown|box|clipboard|hold\n", stderr);
   return 2;
 }

@@ -15,11 +15,16 @@ fail() {
 
 work=$(mktemp -d)
 site_pid=
+holder_pid=
 cleanup() {
+  local status=$?
+  set +e
   [ -n "$site_pid" ] && kill "$site_pid" 2>/dev/null
+  [ -n "$holder_pid" ] && kill "$holder_pid" 2>/dev/null
   "$wine" reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1 || true
   "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1 || true
   rm -rf "$work"
+  exit "$status"
 }
 trap cleanup EXIT
 mkdir -p "$shots"
@@ -123,6 +128,10 @@ done
 # clipboard.
 registry 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96
 use_desktop error-box
+# A desktop that ends takes its clipboard along; this one outlives pellora.
+"$wine" "$probe" hold &
+holder_pid=$!
+sleep 1
 "$wine" "$pellora" &
 pellora_pid=$!
 box_text=$("$wine" "$probe" box | tr -d '\r') || fail "no error box"
@@ -141,4 +150,5 @@ case "$clipboard" in
   "This installer has not been configured by the packaging step"*) ;;
   *) fail "the clipboard holds: $clipboard" ;;
 esac
+kill "$holder_pid" 2>/dev/null || true
 echo "window test: passed; screenshots in $shots"

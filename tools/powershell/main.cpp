@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   // powershell.exe sees the command line the shell gave it; rebuilding it from argv by the same
   // rules gives that text back.
   std::vector<std::string> arguments(argv + 1, argv + argc);
-  const std::string command = standin::join_command_line(arguments);
+  const std::string command = standin::command_line_of(arguments);
   std::string error;
   const auto path = trevalon::powershell::parse_import_certificate(command, error);
   if (!path) {

@@ -15,3 +15,7 @@ function(pellora_backend_program target)
     target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
   endif()
 endfunction()
+# openpty for the terminal view's tests.
+if(TREVALON_BUILD_TESTS)
+  target_link_libraries(pellora_backend INTERFACE util)
+endif()

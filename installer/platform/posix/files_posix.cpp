@@ -446,6 +446,32 @@ class PosixFiles final : public Files {
     return false;
   }
 
+  // Windows gives each user a temporary folder of their own; under a shared /tmp the folder
+  // itself must give that guarantee.
+  bool create_private_directory(const std::string& path, std::string& refusal) override {
+    refusal.clear();
+    if (::mkdir(path.c_str(), 0700) == 0) return true;
+    if (errno != EEXIST) {
+      set_last_error(errno == ENOENT ? win32::path_not_found : win32_error_from_errno(errno));
+      return false;
+    }
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0) {
+      set_last_error(win32_error_from_errno(errno));
+      return false;
+    }
+    if (S_ISLNK(info.st_mode)) {
+      refusal = "it is a symbolic link";
+    } else if (!S_ISDIR(info.st_mode)) {
+      refusal = "it is not a folder";
+    } else if (info.st_uid != ::geteuid()) {
+      refusal = "it belongs to another user";
+    } else if ((info.st_mode & 022) != 0) {
+      refusal = "other users can write to it";
+    }
+    return refusal.empty();
+  }
+
   bool copy_file(const std::string& source, const std::string& target,
                  bool fail_if_exists) override {
     FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
@@ -479,10 +505,19 @@ class PosixFiles final : public Files {
       const std::string folder = source.size() == 2 ? "/" : source.substr(0, source.size() - 2);
       return copy_wild_card(folder, without_trailing_separators(destination));
     }
-    const std::string from = without_trailing_separators(source);
+    std::string from = without_trailing_separators(source);
     struct stat info;
     if (::lstat(from.c_str(), &info) != 0) {
       return {static_cast<int>(win32_error_for(errno, from)), false};
+    }
+    if (S_ISLNK(info.st_mode)) {
+      // The named source itself is taken for what it names, as the shell copies the folder a
+      // link stands for: a copy that is only a link into the original is no copy.
+      char* resolved = ::realpath(from.c_str(), nullptr);
+      if (resolved == nullptr) return {static_cast<int>(win32_error_for(errno, from)), false};
+      from = resolved;
+      std::free(resolved);
+      if (::lstat(from.c_str(), &info) != 0) return shell_result(errno);
     }
     // Into an existing folder the source goes under its own name; otherwise it becomes the
     // destination.

@@ -13,6 +13,7 @@
 
 #include "installer/platform/error.h"
 #include "installer/platform/http_status.h"
+#include "installer/platform/posix/http_rules.h"
 #include "installer/platform/posix/services_posix.h"
 #include "standin/curl_library.h"
 #include "standin/http_timeouts.h"
@@ -70,8 +71,7 @@ PlatformError error_from_curl(CURLcode code, const char* detail, bool redirected
   return PlatformError(hresult::fail, message);
 }
 
-// curl follows every 3xx that names a Location except 304.
-bool is_followed_redirect(long status) { return status >= 300 && status <= 399 && status != 304; }
+}  // namespace
 
 bool starts_with_no_case(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -80,6 +80,18 @@ bool starts_with_no_case(std::string_view text, std::string_view prefix) {
   }
   return true;
 }
+
+bool is_followed_redirect(long status) { return status >= 300 && status <= 399 && status != 304; }
+
+bool refuses_redirect(long status, std::string_view current_url, std::string_view location) {
+  while (!location.empty() && (location.front() == ' ' || location.front() == '\t')) {
+    location.remove_prefix(1);
+  }
+  return is_followed_redirect(status) && starts_with_no_case(current_url, "https:") &&
+         starts_with_no_case(location, "http:");
+}
+
+namespace {
 
 class CurlResponse final : public HttpResponse {
  public:
@@ -184,15 +196,12 @@ class CurlResponse final : public HttpResponse {
     } else if (starts_with_no_case(line, "location:")) {
       self->header_location_ = true;
       // Windows' stack never follows a redirect from https down to http, at any hop. A
-      // relative or scheme-relative target keeps the current scheme.
-      std::string_view target = line.substr(9);
-      while (!target.empty() && (target.front() == ' ' || target.front() == '\t')) {
-        target.remove_prefix(1);
-      }
+      // relative or scheme-relative target keeps the current scheme. A Location on a response
+      // that is not followed (a 200, a 304) is only a header.
       char* current = nullptr;
       curl_library().easy_getinfo(self->easy_, CURLINFO_EFFECTIVE_URL, &current);
-      if (current != nullptr && starts_with_no_case(current, "https:") &&
-          starts_with_no_case(target, "http:")) {
+      if (refuses_redirect(self->header_status_, current != nullptr ? current : "",
+                           line.substr(9))) {
         self->redirected_ = true;
         self->downgrade_refused_ = true;
         return 0;  // ends the transfer

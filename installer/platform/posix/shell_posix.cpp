@@ -17,6 +17,7 @@
 
 #include "installer/platform/backend.h"
 #include "installer/platform/posix/services_posix.h"
+#include "installer/platform/posix/terminal_view.h"
 #include "installer/platform/posix/win32_errors.h"
 #include "standin/command_line_rules.h"
 #include "standin/package_store.h"
@@ -109,17 +110,22 @@ std::string resolve_program(const std::string& file) {
 // takes. A thread of ours reaps the child, so a long-lived caller gathers no zombies; when the
 // caller ends first, init takes the child over. Returns 0 or an errno value (exec failures
 // included).
-int spawn_detached(const std::string& program, const std::vector<std::string>& arguments,
-                   bool elevate) {
+bool is_variable(const char* entry, std::string_view name) {
+  return std::strncmp(entry, name.data(), name.size()) == 0 && entry[name.size()] == '=';
+}
+
+int spawn_detached(const std::string& program, const std::string& parameters, bool elevate) {
+  const std::vector<std::string> arguments = standin::split_command_line(parameters);
   std::vector<std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (elevate && std::strncmp(*entry, elevated_variable, sizeof elevated_variable - 1) == 0 &&
-        (*entry)[sizeof elevated_variable - 1] == '=') {
-      continue;
-    }
+    if (is_variable(*entry, standin::command_line_variable)) continue;
+    if (elevate && is_variable(*entry, elevated_variable)) continue;
     environment.emplace_back(*entry);
   }
   if (elevate) environment.push_back(std::string(elevated_variable) + "=1");
+  // The program gets argv split by the Windows rules and, beside it, the exact text, which it
+  // takes as its command line: Windows hands a program its command line unchanged.
+  environment.push_back(std::string(standin::command_line_variable) + "=" + parameters);
 
   std::vector<char*> argv;
   std::string argv0 = program;
@@ -162,7 +168,7 @@ int spawn_detached(const std::string& program, const std::vector<std::string>& a
 class PosixShell final : public Shell {
  public:
   intptr_t shell_execute(const std::string& verb, const std::string& file,
-                         const std::string& parameters, int /*show_command*/) override {
+                         const std::string& parameters, int show_command) override {
     const bool elevate = verb == "runas";
     if (!elevate && verb != "open" && !verb.empty()) {
       return fail(win32::no_association, se_err_noassoc);
@@ -191,7 +197,9 @@ class PosixShell final : public Shell {
                                : fail(win32::file_not_found, se_err_fnf);
       }
     }
-    const int error = spawn_detached(program, standin::split_command_line(parameters), elevate);
+    // A program that shows itself writes to the terminal our view draws on.
+    if (show_command != sw_hide) terminal_view().yield_terminal();
+    const int error = spawn_detached(program, parameters, elevate);
     if (error != 0) {
       // ShellExecute answers with the small Win32 code itself (2, 5, 11), else 0.
       const uint32_t code = set_last_error_from_errno(error);

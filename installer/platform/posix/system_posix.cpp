@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -30,6 +31,16 @@ class PosixSystem final : public System {
     if (::isatty(STDERR_FILENO) == 1) (void)!::write(STDERR_FILENO, "\r\x1b[K", 4);
     // Like ExitProcess: no static destructors while other threads still run.
     std::_Exit(code);
+  }
+
+  bool submit_work(std::function<void()> work) override {
+    try {
+      std::thread(std::move(work)).detach();
+      return true;
+    } catch (const std::system_error& error) {
+      set_last_error_from_errno(error.code().value());
+      return false;
+    }
   }
 
   uint32_t process_id() override { return static_cast<uint32_t>(::getpid()); }

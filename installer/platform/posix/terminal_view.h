@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "installer/platform/window_surface.h"
 
@@ -15,10 +16,26 @@ namespace pellora::platform::posix {
 // takes these signals with sigwait, and a thread that left them unblocked would die of them.
 void block_window_signals();
 
+class TerminalSurface : public WindowSurface {
+ public:
+  // A program that shows itself was started on this terminal: the view erases its line and
+  // draws no more, so that the program's output starts on a line of its own (on Windows the
+  // program's window opens in front of ours). Any thread.
+  virtual void yield_terminal() = 0;
+};
+
 // A view drawing on `out_fd` (in place on a terminal, one line per change otherwise, at most
 // about ten times a second) whose message box waits for Enter on `in_fd` when that is a
 // terminal.
-std::unique_ptr<WindowSurface> make_terminal_view(int out_fd, int in_fd);
+std::unique_ptr<TerminalSurface> make_terminal_view(int out_fd, int in_fd);
+
+// This process's view, on standard error: the backend's window surface.
+TerminalSurface& terminal_view();
+
+// `text` as it may reach a terminal: control characters other than tab, line feed and a carriage
+// return before a line feed, DEL, C1 controls and bytes that are not UTF-8 are shown as escapes
+// ("\x1B", "\u009B") instead of being sent, so that no text from a site can drive the terminal.
+std::string shown_on_terminal(std::string_view text);
 
 // The line drawn for `view`, without a line end: the status, the bar and, for a determinate
 // bar, the percentage. `frame` moves the marquee; `width` (0: no limit) shortens the status so

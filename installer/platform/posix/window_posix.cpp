@@ -21,6 +21,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto redraw_interval = std::chrono::milliseconds(100);
+// What standard error's reader gets to take each piece: the view never holds up the installer.
+constexpr std::chrono::milliseconds write_patience(200);
 constexpr size_t bar_width = 24;
 constexpr size_t marquee_width = 5;
 const char* const clear_line = "\r\x1b[K";
@@ -45,7 +47,7 @@ std::string shorten(const std::string& text, size_t limit) {
   return text;
 }
 
-class TerminalView final : public WindowSurface {
+class TerminalView final : public TerminalSurface {
  public:
   TerminalView(int out_fd, int in_fd)
       : out_fd_(out_fd), in_fd_(in_fd), out_is_terminal_(::isatty(out_fd) == 1) {}
@@ -64,6 +66,12 @@ class TerminalView final : public WindowSurface {
       std::lock_guard lock(mutex_);
       view_ = view;
       changed_ = true;
+      if (!view.visible && line_on_screen_) {
+        // A hidden window is gone from the screen at once: the next program's first line must
+        // not be glued to the bar.
+        standin::write_within(out_fd_, clear_line, write_patience);
+        line_on_screen_ = false;
+      }
       // Started on first use rather than at construction, after the caller has blocked the
       // window's signals.
       if (!drawer_.joinable()) drawer_ = std::thread([this] { draw_loop(); });
@@ -73,6 +81,15 @@ class TerminalView final : public WindowSurface {
 
   void set_cursor(Cursor) override {}
 
+  void yield_terminal() override {
+    std::lock_guard lock(mutex_);
+    yielded_ = true;
+    if (line_on_screen_) {
+      standin::write_within(out_fd_, clear_line, write_patience);
+      line_on_screen_ = false;
+    }
+  }
+
   void message_box(const std::string& text, const std::string& caption) override {
     {
       std::lock_guard lock(mutex_);
@@ -80,11 +97,13 @@ class TerminalView final : public WindowSurface {
       std::string box;
       if (line_on_screen_) box += clear_line;
       line_on_screen_ = false;
-      box += "---- " + caption + " ----\n" + text + "\n";
-      standin::write_all(out_fd_, box);
+      box += "---- " + caption + " ----\n";
+      box += out_is_terminal_ ? shown_on_terminal(text) : text;
+      box += "\n";
+      standin::write_within(out_fd_, box, write_patience);
     }
     if (::isatty(in_fd_) == 1) {
-      standin::write_all(out_fd_, "(press Enter)\n");
+      standin::write_within(out_fd_, "(press Enter)\n", write_patience);
       char c = 0;
       for (;;) {
         const ssize_t got = ::read(in_fd_, &c, 1);
@@ -140,14 +159,15 @@ class TerminalView final : public WindowSurface {
   }
 
   void draw_locked() {
-    if (box_open_) return;
+    if (box_open_ || yielded_) return;
     if (out_is_terminal_) {
       if (view_.visible) {
-        standin::write_all(out_fd_,
-                           clear_line + terminal_view_line(view_, frame_, terminal_width()));
+        standin::write_within(out_fd_,
+                              clear_line + terminal_view_line(view_, frame_, terminal_width()),
+                              write_patience);
         line_on_screen_ = true;
       } else if (line_on_screen_) {
-        standin::write_all(out_fd_, clear_line);
+        standin::write_within(out_fd_, clear_line, write_patience);
         line_on_screen_ = false;
       }
       return;
@@ -160,7 +180,7 @@ class TerminalView final : public WindowSurface {
     }
     std::string line = terminal_view_line(view_, 0, 0);
     if (line == last_line_) return;
-    standin::write_all(out_fd_, line + "\n");
+    standin::write_within(out_fd_, line + "\n", write_patience);
     last_line_ = std::move(line);
   }
 
@@ -181,6 +201,7 @@ class TerminalView final : public WindowSurface {
   bool changed_ = false;
   bool stopping_ = false;
   bool box_open_ = false;
+  bool yielded_ = false;
   bool line_on_screen_ = false;
   std::optional<std::string> last_line_;
   Clock::time_point last_draw_{};
@@ -194,8 +215,62 @@ void block_window_signals() {
   ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-std::unique_ptr<WindowSurface> make_terminal_view(int out_fd, int in_fd) {
+std::unique_ptr<TerminalSurface> make_terminal_view(int out_fd, int in_fd) {
   return std::make_unique<TerminalView>(out_fd, in_fd);
+}
+
+TerminalSurface& terminal_view() {
+  static TerminalView view(STDERR_FILENO, STDIN_FILENO);
+  return view;
+}
+
+std::string shown_on_terminal(std::string_view text) {
+  static const char digits[] = "0123456789ABCDEF";
+  auto escape = [](std::string& out, const char* prefix, unsigned char byte) {
+    out += prefix;
+    out += digits[byte >> 4];
+    out += digits[byte & 0xF];
+  };
+  std::string shown;
+  shown.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '\n' || byte == '\t' ||
+        (byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+      shown += static_cast<char>(byte);
+      ++i;
+      continue;
+    }
+    if (byte < 0x20 || byte == 0x7F) {
+      escape(shown, "\\x", byte);
+      ++i;
+      continue;
+    }
+    if (byte < 0x80) {
+      shown += static_cast<char>(byte);
+      ++i;
+      continue;
+    }
+    // A multi-byte character passes whole when it is valid UTF-8 and no C1 control.
+    const size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
+    bool valid = length != 0 && byte <= 0xF4 && i + length <= text.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    }
+    if (!valid) {
+      escape(shown, "\\x", byte);
+      ++i;
+      continue;
+    }
+    if (byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      escape(shown, "\\u00", static_cast<unsigned char>(text[i + 1]));
+    } else {
+      shown.append(text.substr(i, length));
+    }
+    i += length;
+  }
+  return shown;
 }
 
 std::string terminal_view_line(const WindowView& view, unsigned frame, size_t width) {
@@ -224,9 +299,6 @@ std::string terminal_view_line(const WindowView& view, unsigned frame, size_t wi
   return title + tail;
 }
 
-WindowSurface* window_surface() {
-  static TerminalView view(STDERR_FILENO, STDIN_FILENO);
-  return &view;
-}
+WindowSurface* window_surface() { return &terminal_view(); }
 
 }  // namespace pellora::platform::posix

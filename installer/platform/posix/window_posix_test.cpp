@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,6 +110,45 @@ TEST(TerminalView, DrawsWholeLinesOnlyWhileShownAndAtMostTenTimesASecond) {
               "---- Error ----\nA problem was encountered during installation.\n\nboom\n");
   }
   ::close(in);
+}
+
+TEST(TerminalView, TextFromASiteCannotDriveTheTerminal) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain text\twith tab\r\nand lines\n", "plain text\twith tab\r\nand lines\n"},
+      {"\x1b]0;owned\x07 \x1b[2J", "\\x1B]0;owned\\x07 \\x1B[2J"},
+      {"bare\rreturn and \x7f", "bare\\x0Dreturn and \\x7F"},
+      {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},  // UTF-8 stays
+      {"\xC2\x9B"
+       "31m \x9B \xC3",
+       "\\u009B31m \\x9B \\xC3"},  // C1 and broken bytes
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(shown_on_terminal(text), shown);
+}
+
+TEST(TerminalView, HidingOrStartingAProgramErasesTheLineAtOnce) {
+  int master = -1;
+  int terminal = -1;
+  ASSERT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+  {
+    auto view = make_terminal_view(terminal, terminal);
+    view->render(shown("Downloading, please wait"));
+    EXPECT_NE(read_for(master, 2000ms, 40).find("Downloading, please wait"), std::string::npos);
+    WindowView hidden = shown("Downloading, please wait");
+    hidden.visible = false;
+    view->render(hidden);
+    // Before render returns, not at the view's next redraw: the next program writes at once.
+    EXPECT_TRUE(read_for(master, 50ms).ends_with("\r\x1b[K"));
+
+    // A started program that shows itself gets the terminal: the line goes and stays gone.
+    view->render(shown("Downloading, please wait"));
+    EXPECT_NE(read_for(master, 2000ms, 40).find("Downloading"), std::string::npos);
+    view->yield_terminal();
+    EXPECT_TRUE(read_for(master, 50ms).ends_with("\r\x1b[K"));
+    view->render(shown("Downloading, please wait 2"));
+    EXPECT_EQ(read_for(master, 300ms), "");
+  }
+  ::close(master);
+  ::close(terminal);
 }
 
 // The signals are the window's events. In a child process, so that blocking them and taking

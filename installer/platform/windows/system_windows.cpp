@@ -4,6 +4,8 @@
 #include <stdlib.h>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -31,6 +33,13 @@ class WindowsSystem final : public System {
   [[noreturn]] void exit_process(int code) override {
     std::fflush(nullptr);
     ExitProcess(static_cast<UINT>(code));
+  }
+
+  bool submit_work(std::function<void()> work) override {
+    auto owned = std::make_unique<std::function<void()>>(std::move(work));
+    if (!TrySubmitThreadpoolCallback(&WindowsSystem::run_work, owned.get(), nullptr)) return false;
+    owned.release();  // run_work owns it now
+    return true;
   }
 
   uint32_t process_id() override { return GetCurrentProcessId(); }
@@ -76,6 +85,12 @@ class WindowsSystem final : public System {
     NetBuffer info;
     if (NetUserGetInfo(nullptr, name, 1, &info.data) != NERR_Success) return false;
     return reinterpret_cast<const USER_INFO_1*>(info.data)->usri1_priv == USER_PRIV_ADMIN;
+  }
+
+ private:
+  static void CALLBACK run_work(PTP_CALLBACK_INSTANCE, void* context) {
+    const std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(context));
+    (*work)();
   }
 };
 

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
@@ -12,6 +13,10 @@
 
 namespace launcher::platform {
 namespace {
+
+// What standard error's reader gets to take each record: the launcher's messages never hold it
+// up.
+constexpr std::chrono::milliseconds write_patience(200);
 
 std::optional<std::string> environment_variable(const std::string& name) {
   const char* value = std::getenv(name.c_str());
@@ -42,7 +47,7 @@ class PosixPlatform final : public Platform {
   void debug_output(std::string_view text) override {
     std::string record(text);
     if (record.empty() || record.back() != '\n') record += '\n';
-    standin::write_all(STDERR_FILENO, record);
+    standin::write_within(STDERR_FILENO, record, write_patience);
   }
 
   // Nobody can close a box that nobody sees: wait only when a person is at the terminal.
@@ -50,7 +55,7 @@ class PosixPlatform final : public Platform {
     std::string record;
     record.append(caption).append("\n").append(text);
     if (record.back() != '\n') record += '\n';
-    standin::write_all(STDERR_FILENO, record);
+    standin::write_within(STDERR_FILENO, record, write_patience);
     if (::isatty(STDIN_FILENO) == 1) {
       char byte = 0;
       while (true) {
@@ -74,7 +79,9 @@ Platform& system_platform() {
   return instance;
 }
 
-void write_standard_error(std::string_view text) { standin::write_all(STDERR_FILENO, text); }
+void write_standard_error(std::string_view text) {
+  standin::write_within(STDERR_FILENO, text, write_patience);
+}
 
 void exit_process(int code) { std::exit(code); }
 

@@ -31,6 +31,9 @@ void remove_package() {
 
 }  // namespace
 
-int installer_main(std::string command_line) { return run_installer(command_line, remove_package); }
+int installer_main(std::string command_line) {
+  platform::services() = platform::backend_services();
+  return run_installer(command_line, remove_package);
+}
 
 }  // namespace pellora

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     if (std::strncmp(*entry, "TREVALON_", 9) == 0) report += std::string("env=") + *entry + "\n";
   }
   const std::vector<std::string> arguments(argv + 1, argv + argc);
-  report += "command_line=" + standin::join_command_line(arguments) + "\n";
+  report += "command_line=" + standin::command_line_of(arguments) + "\n";
   for (const std::string& argument : arguments) report += "arg=" + argument + "\n";
   const std::string temporary = std::string(report_path) + ".partial";
   {
