@@ -5,9 +5,13 @@
 #include "installer/platform/windows/services_windows.h"
 #include "installer/platform/windows/windows_common.h"
 
+#if defined(_MSC_VER)
+#include <appmodel.h>
+#else
 // kernel32 exports it; the MinGW headers do not declare it.
 extern "C" LONG WINAPI GetCurrentPackageFullName(UINT32* packageFullNameLength,
                                                  PWSTR packageFullName);
+#endif
 
 namespace pellora::platform::windows {
 namespace {
