@@ -6,7 +6,7 @@
 
 #include "standin/manifest.h"
 
-using namespace pellora::platform::posix;
+using namespace standin;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string xml(reinterpret_cast<const char*>(data), size);

@@ -9,16 +9,19 @@ namespace {
 
 // The packaging step finds this region by its marker in the built file and overwrites it, so
 // it must sit in the file whole.
-__attribute__((used)) constinit const Region burned_in_region = make_region_template();
+#if defined(__GNUC__)
+[[gnu::used]]
+#endif
+constinit const Region burned_in_region = make_region_template();
+
+// The compiler knows the template it put in the region, but the file holds whatever was burned
+// in later: reading the address through a volatile pointer sends every read to the file's bytes.
+const char* const volatile region_bytes = burned_in_region.bytes;
 
 }  // namespace
 
 std::span<const uint8_t> burned_in_record() {
-  const char* bytes = burned_in_region.bytes;
-  // The compiler knows the template it put here, but the file holds whatever was burned in
-  // later: hide the contents so that every read goes to the bytes of the file.
-  asm volatile("" : "+r"(bytes) : : "memory");
-  return {reinterpret_cast<const uint8_t*>(bytes), record_capacity};
+  return {reinterpret_cast<const uint8_t*>(region_bytes), record_capacity};
 }
 
 }  // namespace launcher

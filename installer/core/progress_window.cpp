@@ -227,6 +227,7 @@ void create_progress_window(WindowClock clock) {
     callbacks.banner_index_for_dpi = banner_index_for_dpi;
     callbacks.banner_x = banner_x;
     callbacks.banner_y = banner_y;
+    callbacks.log = log_line;
     s->start(std::move(callbacks));
   }
   flush_view();

@@ -21,7 +21,11 @@ TEST(ShellContract, FailuresCarryTheWindowsLastError) {
   EXPECT_LE(open("no-such-program-anywhere.exe"), 32);
   EXPECT_EQ(get_last_error(), win32::file_not_found);
   EXPECT_LE(open("unregistered-scheme-of-a-test:anything"), 32);
-  EXPECT_EQ(get_last_error(), win32::no_association);
+  // Windows has no association for the scheme; Wine, whose shell does not look schemes up the
+  // same way, answers that it found no such file.
+  EXPECT_TRUE(get_last_error() == win32::no_association ||
+              get_last_error() == win32::file_not_found)
+      << get_last_error();
 }
 
 }  // namespace

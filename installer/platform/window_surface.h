@@ -9,14 +9,15 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace pellora::platform {
 
 struct WindowView {
   bool visible = false;
   std::string title;
-  bool marquee = true;  // PBS_MARQUEE; otherwise a determinate bar at `position`
-  uint32_t position = 0;  // 0 to 100
+  bool marquee = true;       // PBS_MARQUEE; otherwise a determinate bar at `position`
+  uint32_t position = 0;     // 0 to 100
   bool error_state = false;  // PBST_ERROR
   bool cancel_enabled = false;
 };
@@ -39,6 +40,8 @@ struct WindowCallbacks {
   int (*banner_x)(int client_left, int client_right, int image_width_px, float graphics_dpi,
                   float image_dpi) = nullptr;
   int banner_y = 0;
+  // The diagnostics log, for what the surface itself meets (a banner that cannot be loaded).
+  void (*log)(std::string_view text) = nullptr;
 };
 
 class WindowSurface {

@@ -35,11 +35,6 @@ pid_t spawn(std::vector<std::string> command, char** environment,
 
 int ProgramOutcome::code() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 PlatformSandbox::PlatformSandbox() {
   std::string pattern = (fs::temp_directory_path() / "trevalon-e2e-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch_folder.h"
+
 namespace pellora::testing {
 
 struct ProgramOutcome {
@@ -54,8 +56,6 @@ class PlatformSandbox {
  private:
   std::filesystem::path folder_;
 };
-
-std::string read_file(const std::filesystem::path& path);
 
 // Runs a program (argv[0] is its path) in this process's environment and waits for it; its
 // exit code, or -1 when it could not start or did not exit normally.

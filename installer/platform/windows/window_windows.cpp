@@ -1,0 +1,259 @@
+// The progress window: dialog 9 of the resources, its comctl32 progress bar and a GDI+ banner.
+// The core decides what it shows; this file only draws it and reports the user's actions. The
+// window's thread runs the message loop inside wait().
+
+#include "installer/platform/windows/windows_common.h"
+// GDI+'s headers want COM's declarations first, and min and max, which NOMINMAX takes away.
+#include <objidl.h>
+
+#include <algorithm>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <commctrl.h>
+#include <gdiplus.h>
+
+#include <array>
+#include <atomic>
+#include <optional>
+#include <vector>
+
+#include "installer/platform/windows/services_windows.h"
+
+namespace pellora::platform::windows {
+namespace {
+
+constexpr int dialog_id = 9;
+constexpr int progress_bar_id = 1001;
+constexpr int banner_ids[] = {112, 113};
+constexpr float banner_resolutions[] = {96.0f, 192.0f};
+constexpr UINT marquee_step_ms = 16;
+
+std::atomic<HWND> the_main_window{nullptr};
+
+// A PNG resource decoded by GDI+. The bitmap reads from its stream for as long as it lives.
+class Banner {
+ public:
+  Banner() = default;
+  ~Banner() {
+    if (bitmap_ != nullptr) Gdiplus::DllExports::GdipDisposeImage(bitmap_);
+    if (stream_ != nullptr) stream_->Release();
+  }
+  Banner(const Banner&) = delete;
+  Banner& operator=(const Banner&) = delete;
+
+  // False when the resource is missing or is no image GDI+ can read.
+  bool load(int id, float resolution) {
+    HMODULE instance = GetModuleHandleW(nullptr);
+    HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(id), L"PNG");
+    if (resource == nullptr) return false;
+    const DWORD size = SizeofResource(instance, resource);
+    HGLOBAL loaded = LoadResource(instance, resource);
+    const void* bytes = loaded ? LockResource(loaded) : nullptr;
+    if (bytes == nullptr || size == 0) return false;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    if (memory == nullptr) return false;
+    void* target = GlobalLock(memory);
+    if (target == nullptr) {
+      GlobalFree(memory);
+      return false;
+    }
+    CopyMemory(target, bytes, size);
+    GlobalUnlock(memory);
+    // The stream owns the memory from here on and frees it with its last reference.
+    if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream_))) {
+      GlobalFree(memory);
+      return false;
+    }
+    if (Gdiplus::DllExports::GdipCreateBitmapFromStream(stream_, &bitmap_) != Gdiplus::Ok) {
+      bitmap_ = nullptr;
+      return false;
+    }
+    Gdiplus::DllExports::GdipBitmapSetResolution(bitmap_, resolution, resolution);
+    return true;
+  }
+
+  Gdiplus::GpBitmap* bitmap() const { return bitmap_; }
+
+ private:
+  IStream* stream_ = nullptr;
+  Gdiplus::GpBitmap* bitmap_ = nullptr;
+};
+
+class Win32Window final : public WindowSurface {
+ public:
+  Win32Window() : wake_event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+
+  void start(WindowCallbacks callbacks) override {
+    callbacks_ = std::move(callbacks);
+    for (size_t i = 0; i < banners_.size(); ++i) {
+      if (!banners_[i].load(banner_ids[i], banner_resolutions[i]) && callbacks_.log) {
+        callbacks_.log("Couldn't load PNG from resources.\n");
+      }
+    }
+    window_ = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(dialog_id), nullptr,
+                                 &Win32Window::dialog_procedure, reinterpret_cast<LPARAM>(this));
+    the_main_window = window_;
+    if (window_ != nullptr) ShowWindow(window_, SW_HIDE);
+  }
+
+  void render(const WindowView& view) override {
+    if (window_ == nullptr) return;
+    const bool first = !shown_.has_value();
+    const WindowView old = shown_.value_or(WindowView{});
+    if (first || view.title != old.title) {
+      SetWindowTextW(window_, to_utf16(view.title).c_str());
+    }
+    if (first || view.marquee != old.marquee) set_marquee(view.marquee);
+    if (!view.marquee && (first || old.marquee || view.position != old.position)) {
+      SendMessageW(progress_bar_, PBM_SETPOS, view.position, 0);
+    }
+    if (first || view.error_state != old.error_state) {
+      SendMessageW(progress_bar_, PBM_SETSTATE, view.error_state ? PBST_ERROR : PBST_NORMAL, 0);
+    }
+    if (first || view.cancel_enabled != old.cancel_enabled) {
+      EnableWindow(GetDlgItem(window_, IDCANCEL), view.cancel_enabled);
+    }
+    if (first || view.visible != old.visible) {
+      ShowWindow(window_, view.visible ? SW_SHOWNORMAL : SW_HIDE);
+    }
+    shown_ = view;
+  }
+
+  void set_cursor(Cursor cursor) override {
+    SetCursor(LoadCursorW(nullptr, cursor == Cursor::busy ? IDC_APPSTARTING : IDC_ARROW));
+  }
+
+  void message_box(const std::string& text, const std::string& caption) override {
+    MessageBoxW(window_ != nullptr ? window_ : GetDesktopWindow(), to_utf16(text).c_str(),
+                to_utf16(caption).c_str(), MB_OK);
+  }
+
+  int dpi() override {
+    return static_cast<int>(window_ != nullptr ? GetDpiForWindow(window_) : GetDpiForSystem());
+  }
+
+  void wait(std::optional<std::chrono::steady_clock::time_point> deadline) override {
+    DWORD timeout = INFINITE;
+    if (deadline) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+          *deadline - std::chrono::steady_clock::now());
+      timeout = static_cast<DWORD>(std::max<long long>(0, left.count()));
+    }
+    HANDLE event = wake_event_.get();
+    MsgWaitForMultipleObjectsEx(1, &event, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (window_ != nullptr && IsDialogMessageW(window_, &message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+
+  void wake() override { SetEvent(wake_event_.get()); }
+
+ private:
+  static INT_PTR CALLBACK dialog_procedure(HWND window, UINT message, WPARAM wparam,
+                                           LPARAM lparam) {
+    if (message == WM_INITDIALOG) {
+      SetWindowLongPtrW(window, GWLP_USERDATA, lparam);
+    }
+    auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) return FALSE;
+    return self->handle(window, message, wparam, lparam);
+  }
+
+  INT_PTR handle(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+      case WM_INITDIALOG:
+        window_ = window;
+        progress_bar_ = GetDlgItem(window, progress_bar_id);
+        SendMessageW(progress_bar_, PBM_SETMARQUEE, TRUE, marquee_step_ms);
+        // Enabled only while something can be cancelled; the core says when.
+        EnableWindow(GetDlgItem(window, IDCANCEL), FALSE);
+        return TRUE;
+      case WM_PAINT:
+        paint();
+        return TRUE;
+      case WM_CTLCOLORDLG:
+      case WM_CTLCOLORSTATIC:
+        return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
+      case WM_DPICHANGED: {
+        const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+        SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        InvalidateRect(window, nullptr, TRUE);
+        report(WindowEvent::dpi_changed);
+        return TRUE;
+      }
+      case WM_COMMAND:
+        if (LOWORD(wparam) != IDCANCEL) return FALSE;
+        report(WindowEvent::cancel);
+        return TRUE;
+      case WM_CLOSE:
+      case WM_DESTROY:
+        report(WindowEvent::close);
+        return TRUE;
+      default:
+        return FALSE;
+    }
+  }
+
+  void report(WindowEvent event) {
+    if (callbacks_.on_event) callbacks_.on_event(event);
+  }
+
+  void set_marquee(bool on) {
+    LONG_PTR style = GetWindowLongPtrW(progress_bar_, GWL_STYLE);
+    style = on ? (style | PBS_MARQUEE) : (style & ~static_cast<LONG_PTR>(PBS_MARQUEE));
+    SetWindowLongPtrW(progress_bar_, GWL_STYLE, style);
+    SendMessageW(progress_bar_, PBM_SETMARQUEE, on ? TRUE : FALSE, on ? marquee_step_ms : 0);
+  }
+
+  // The banner for the window's DPI, centred as the core's layout says.
+  void paint() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window_, &paint);
+    Gdiplus::GpGraphics* graphics = nullptr;
+    if (dc != nullptr && callbacks_.banner_index_for_dpi && callbacks_.banner_x &&
+        Gdiplus::DllExports::GdipCreateFromHDC(dc, &graphics) == Gdiplus::Ok) {
+      const int index = callbacks_.banner_index_for_dpi(static_cast<int>(GetDpiForWindow(window_)));
+      Gdiplus::GpBitmap* image = banners_[static_cast<size_t>(index)].bitmap();
+      if (image != nullptr) {
+        RECT client;
+        GetClientRect(window_, &client);
+        UINT width = 0;
+        float graphics_dpi = 96.0f;
+        float image_dpi = 96.0f;
+        Gdiplus::DllExports::GdipGetImageWidth(image, &width);
+        Gdiplus::DllExports::GdipGetDpiX(graphics, &graphics_dpi);
+        Gdiplus::DllExports::GdipGetImageHorizontalResolution(image, &image_dpi);
+        const int x = callbacks_.banner_x(client.left, client.right, static_cast<int>(width),
+                                          graphics_dpi, image_dpi);
+        Gdiplus::DllExports::GdipDrawImageI(graphics, image, x, callbacks_.banner_y);
+      }
+      Gdiplus::DllExports::GdipDeleteGraphics(graphics);
+    }
+    EndPaint(window_, &paint);
+  }
+
+  WindowCallbacks callbacks_;
+  Handle wake_event_;
+  HWND window_ = nullptr;
+  HWND progress_bar_ = nullptr;
+  std::array<Banner, 2> banners_;
+  std::optional<WindowView> shown_;
+};
+
+}  // namespace
+
+HWND main_window() { return the_main_window; }
+
+WindowSurface* window_surface() {
+  static Win32Window instance;
+  return &instance;
+}
+
+}  // namespace pellora::platform::windows

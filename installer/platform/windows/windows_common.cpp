@@ -1,0 +1,70 @@
+#include "installer/platform/windows/windows_common.h"
+
+#include <objbase.h>
+
+#include <vector>
+
+#include "installer/platform/backend.h"
+
+namespace pellora::platform::windows {
+
+std::wstring to_utf16(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int size = static_cast<int>(utf8.size());
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  std::wstring text(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), length);
+  return text;
+}
+
+std::string to_utf8(std::wstring_view utf16) {
+  if (utf16.empty()) return {};
+  const int size = static_cast<int>(utf16.size());
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, text.data(), length, nullptr, nullptr);
+  return text;
+}
+
+std::wstring to_win32_path(std::string_view utf8_path) {
+  std::wstring path = to_utf16(utf8_path);
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  if (path.size() < MAX_PATH || path.rfind(L"\\\\?\\", 0) == 0) return path;
+  // The prefix turns off the system's own clean-up of the path, so it is done here first.
+  const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return path;
+  std::wstring full(length, L'\0');
+  const DWORD written = GetFullPathNameW(path.c_str(), length, full.data(), nullptr);
+  if (written == 0 || written >= length) return path;
+  full.resize(written);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+std::string message_text(uint32_t code) {
+  std::string text = format_message(code);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  return text;
+}
+
+PlatformError error_from_win32(uint32_t code) {
+  return PlatformError(hresult_from_win32(code), message_text(code));
+}
+
+void raise_last_error() { throw error_from_win32(GetLastError()); }
+
+ComScope::ComScope() {
+  const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  initialized_ = SUCCEEDED(result);
+}
+
+ComScope::~ComScope() {
+  if (initialized_) CoUninitialize();
+}
+
+}  // namespace pellora::platform::windows

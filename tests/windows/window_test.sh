@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# The progress window and the error box of pellora.exe, seen on the X screen under Wine:
+#   window_test.sh WINE PELLORA_EXE PROBE_EXE LINUX_TOOLS_DIR SCREENSHOTS_DIR
+# WINE is scripts/wine; the Linux tools are burn and site-server of the default build. Needs an
+# X display of at least 1600 x 1200 (scripts/test runs the Windows tests under xvfb-run). The
+# screenshots stay in SCREENSHOTS_DIR for a person to look at.
+set -euo pipefail
+wine=$1 pellora=$2 probe=$3 tools=$4 shots=$5
+
+fail() {
+  echo "window test: $*" >&2
+  exit 1
+}
+[ -n "${DISPLAY:-}" ] || fail "no X display: run it under xvfb-run"
+
+work=$(mktemp -d)
+site_pid=
+holder_pid=
+cleanup() {
+  local status=$?
+  set +e
+  [ -n "$site_pid" ] && kill "$site_pid" 2>/dev/null
+  [ -n "$holder_pid" ] && kill "$holder_pid" 2>/dev/null
+  "$wine" reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1 || true
+  "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1 || true
+  rm -rf "$work"
+  exit "$status"
+}
+trap cleanup EXIT
+mkdir -p "$shots"
+rm -f "$shots"/*.png
+
+registry() { "$wine" reg add "$@" /f >/dev/null 2>&1 || fail "reg add $*"; }
+# There is no window manager under Xvfb: a Wine desktop of a known size gives every window a
+# frame and keyboard focus. Wine reads the DPI when a desktop starts, so each DPI gets a desktop
+# of its own, named for this run.
+use_desktop() {
+  desktop=pellora-test-$$-$1
+  registry 'HKCU\Software\Wine\Explorer' /v Desktop /d "$desktop"
+  registry 'HKCU\Software\Wine\Explorer\Desktops' /v "$desktop" /d 1600x1200
+}
+
+# RRGGBB of one pixel; the number of colours in a rectangle (W H X Y).
+pixel() { convert "$1" -format "%[hex:p{$2,$3}]" info:; }
+colours_in() { convert "$1" -crop "$2x$3+$4+$5" +repage -format %k info:; }
+expect_pixel() {  # FILE X Y RRGGBB WHAT
+  local found
+  found=$(pixel "$1" "$2" "$3")
+  [ "$found" = "$4" ] || fail "$5: pixel ($2, $3) of $(basename "$1") is $found, not $4"
+}
+
+# The site, whose metadata file never comes: the flow waits on it with the window up.
+mkdir -p "$work/site"
+echo "version=1.0.0.0" >"$work/site/metadata.properties"
+"$tools/site-server" --root "$work/site" --port-file "$work/port" \
+  --fault /metadata.properties=stall >"$work/site.log" 2>&1 &
+site_pid=$!
+for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+[ -s "$work/port" ] || fail "site-server did not start"
+package=WindowTest_1.0.0.0_x64__test
+"$tools/burn" installer "$pellora" "$work/pellora.exe" \
+  --site-base-url "http://127.0.0.1:$(cat "$work/port")/" --appinstaller App.appinstaller \
+  --launch-uri trevalon-window-test: --package-full-name "$package" --app-exe app.exe >/dev/null
+
+# The burned settings at work: the log lands in the temporary folder named after the package.
+temp=$("$wine" cmd /c echo %TEMP% | tr -d '\r')
+log="$("$wine" winepath -u "$temp" | tr -d '\r')/$package/pellora.log"
+rm -f "$log"
+
+desktop_geometry() {
+  local id
+  id=$(xdotool search --name "^$desktop - Wine desktop\$" | head -n 1)
+  [ -n "$id" ] || fail "no Wine desktop on the screen"
+  xdotool getwindowgeometry --shell "$id"
+}
+
+for dpi in 96 192; do
+  registry 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi"
+  use_desktop "$dpi"
+  # The probe waits before the program starts, so that it sees the window as soon as it exists.
+  "$wine" "$probe" created >"$work/created" &
+  probe_pid=$!
+  sleep 0.5
+  "$wine" "$work/pellora.exe" --update-check &
+  pellora_pid=$!
+  wait "$probe_pid" || fail "$dpi DPI: the window was never created"
+  before="$shots/window-$dpi-dpi-before-2s.png"
+  import -window root "$before"
+  [ "$(tr -d '\r' <"$work/created")" = hidden ] || fail "$dpi DPI: the window was visible at once"
+  eval "$(desktop_geometry)"
+  [ "$(colours_in "$before" "$WIDTH" "$HEIGHT" "$X" "$Y")" = 1 ] ||
+    fail "$dpi DPI: something was drawn before the window's 2 seconds"
+
+  read -r _ cx cy cw _ _ window_dpi _ bar_left bar_top bar_right bar_bottom \
+    < <("$wine" "$probe" shown | tr -d '\r') || fail "$dpi DPI: the window was never shown"
+  [ "$window_dpi" = "$dpi" ] || fail "the window reports $window_dpi DPI, not $dpi"
+  shot="$shots/window-$dpi-dpi.png"
+  import -window root "$shot"
+  cx=$((cx + X)) cy=$((cy + Y))
+  bar_left=$((bar_left + X)) bar_top=$((bar_top + Y))
+  bar_right=$((bar_right + X)) bar_bottom=$((bar_bottom + Y))
+
+  # The banner: 240 x 60 pixels in teal at 96 DPI, 480 x 120 in orange at 192, centred, its top
+  # 100 pixels into the client area.
+  if [ "$dpi" = 96 ]; then width=240 height=60 colour=0A7B83; else width=480 height=120 colour=E8590C; fi
+  left=$((cx + cw / 2 - width / 2)) top=$((cy + 100))
+  expect_pixel "$shot" $((left + 3)) $((top + 3)) "$colour" "banner's top left"
+  expect_pixel "$shot" $((left + width - 4)) $((top + height - 4)) "$colour" "banner's bottom right"
+  expect_pixel "$shot" $((left + 3)) $((top - 3)) FFFFFF "white dialog above the banner"
+  expect_pixel "$shot" $((left + width + 3)) $((top + 3)) FFFFFF "white dialog right of the banner"
+  # The bar: below the banner, framed, and not a blank stretch of dialog.
+  [ "$bar_top" -gt $((top + height)) ] || fail "$dpi DPI: the bar overlaps the banner"
+  middle=$(((bar_top + bar_bottom) / 2))
+  [ "$(pixel "$shot" "$bar_left" "$middle")" != FFFFFF ] || fail "$dpi DPI: the bar has no frame"
+  [ "$(colours_in "$shot" $((bar_right - bar_left)) $((bar_bottom - bar_top)) "$bar_left" "$bar_top")" -gt 1 ] ||
+    fail "$dpi DPI: nothing is drawn where the bar is"
+
+  # Closing the window (Alt+F4: the dialog has no system menu, so no close box) cancels the run.
+  xdotool mousemove $((X + 5)) $((Y + 5)) key alt+F4
+  status=0
+  wait "$pellora_pid" || status=$?
+  [ "$status" = 5 ] || fail "$dpi DPI: closing the window ended pellora with $status, not 5"
+done
+[ "$(grep -c 'User cancelled the install, exiting.' "$log")" = 2 ] ||
+  fail "the log does not tell both cancellations: $(cat "$log")"
+
+# The error box of an installer that was never burned: seen, dismissed with Enter, text on the
+# clipboard.
+registry 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96
+use_desktop error-box
+# A desktop that ends takes its clipboard along; this one outlives pellora.
+"$wine" "$probe" hold &
+holder_pid=$!
+sleep 1
+"$wine" "$pellora" &
+pellora_pid=$!
+box_text=$("$wine" "$probe" box | tr -d '\r') || fail "no error box"
+import -window root "$shots/error-box.png"
+case "$box_text" in
+  *"copied to your clipboard"*"has not been configured by the packaging step"*) ;;
+  *) fail "the error box says: $box_text" ;;
+esac
+eval "$(desktop_geometry)"
+xdotool mousemove $((X + 5)) $((Y + 5)) key Return
+status=0
+wait "$pellora_pid" || status=$?
+[ "$status" = 1 ] || fail "the error box ended pellora with $status, not 1"
+clipboard=$("$wine" "$probe" clipboard | tr -d '\r') || fail "nothing on the clipboard"
+case "$clipboard" in
+  "This installer has not been configured by the packaging step"*) ;;
+  *) fail "the clipboard holds: $clipboard" ;;
+esac
+kill "$holder_pid" 2>/dev/null || true
+echo "window test: passed; screenshots in $shots"
