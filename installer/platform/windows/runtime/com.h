@@ -79,6 +79,8 @@ class ComPtr {
     return &pointer_;
   }
   void** put_void() { return reinterpret_cast<void**>(put()); }
+  // Ownership passes to the receiver of an [out] parameter.
+  Interface* release() { return std::exchange(pointer_, nullptr); }
 
   // QueryInterface; the HRESULT, and the other interface on success.
   template <typename Other>
