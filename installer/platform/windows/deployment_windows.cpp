@@ -2,6 +2,8 @@
 // declared in runtime/. The core waits on a worker thread; the operation's completion handler
 // signals an event that the wait blocks on, so no thread of the Runtime's is ever held.
 
+#include <functional>
+#include <memory>
 #include <mutex>
 
 #include "installer/platform/windows/runtime/deployment.h"

@@ -118,8 +118,6 @@ class HString {
     reset();
     return &string_;
   }
-  // Ownership passes to the receiver of an [out] parameter.
-  HSTRING release() { return std::exchange(string_, nullptr); }
   std::wstring_view view() const {
     UINT32 length = 0;
     const wchar_t* text = WindowsGetStringRawBuffer(string_, &length);
