@@ -7,9 +7,16 @@
 //   window-probe clipboard  prints the clipboard's Unicode text
 //   window-probe hold       stays for a minute, keeping its Wine desktop (and the clipboard
 //                           that desktop holds) alive between other programs
+//   window-probe watch      waits for the progress dialog, whatever its title, then prints a
+//                           line at each change until it closes (at most a minute):
+//                           "visible|hidden BAR-POSITION cancel|no-cancel TITLE"
 // Each wait gives up after 30 seconds with exit code 1.
 
 #include <windows.h>
+// These need windows.h first.
+#include <commctrl.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <string>
@@ -28,6 +35,42 @@ HWND wait_for(const wchar_t* title, bool visible) {
     Sleep(10);
   }
   return nullptr;
+}
+
+// The progress dialog is the one dialog with a progress bar.
+BOOL CALLBACK find_progress_dialog(HWND window, LPARAM found) {
+  wchar_t class_name[16] = L"";
+  GetClassNameW(window, class_name, 16);
+  if (std::wstring(class_name) != L"#32770" || GetDlgItem(window, 1001) == nullptr) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+int watch() {
+  HWND window = nullptr;
+  for (int attempt = 0; attempt < 3000 && window == nullptr; ++attempt) {
+    EnumWindows(find_progress_dialog, reinterpret_cast<LPARAM>(&window));
+    if (window == nullptr) Sleep(10);
+  }
+  if (window == nullptr) return 1;
+  _setmode(_fileno(stdout), _O_BINARY);  // lines end in "\n" alone, as the test reads them
+  std::string last;
+  for (int tick = 0; tick < 6000 && IsWindow(window); ++tick) {
+    wchar_t title[256] = L"";
+    GetWindowTextW(window, title, 256);
+    const auto position = SendMessageW(GetDlgItem(window, 1001), PBM_GETPOS, 0, 0);
+    const std::string line =
+        std::string(IsWindowVisible(window) ? "visible " : "hidden ") + std::to_string(position) +
+        (IsWindowEnabled(GetDlgItem(window, IDCANCEL)) ? " cancel " : " no-cancel ") +
+        to_utf8(title);
+    if (line != last) {
+      std::fputs((line + "\n").c_str(), stdout);
+      std::fflush(stdout);
+      last = line;
+    }
+    Sleep(10);
+  }
+  return 0;
 }
 
 int clipboard() {
@@ -79,10 +122,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "clipboard") return clipboard();
+  if (command == "watch") return watch();
   if (command == "hold") {
     Sleep(60000);
     return 0;
   }
-  std::fputs("usage: window-probe created|shown|box|clipboard|hold\n", stderr);
+  std::fputs("usage: window-probe created|shown|box|clipboard|hold|watch\n", stderr);
   return 2;
 }

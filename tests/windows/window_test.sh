@@ -28,7 +28,7 @@ cleanup() {
 }
 trap cleanup EXIT
 mkdir -p "$shots"
-rm -f "$shots"/*.png
+rm -f "$shots"/window-*.png "$shots/error-box.png"
 
 registry() { "$wine" reg add "$@" /f >/dev/null 2>&1 || fail "reg add $*"; }
 # There is no window manager under Xvfb: a Wine desktop of a known size gives every window a
