@@ -8,7 +8,7 @@
 // of a complete body is no fault to refuse (the stall time-out measures silence, not total
 // time): it must succeed and deliver the body intact. An endless body read into memory fails at
 // its cap; one streamed into a program file would take minutes to reach its 4 GiB cap (checked
-// with a small cap below), so there the user's Cancel ends it, as it would in practice.
+// with a small cap in download_test.cpp), so there the user's Cancel ends it, as in practice.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -23,7 +23,6 @@
 #include "installer/deploy/escape_hatch.h"
 #include "installer/deploy/install.h"
 #include "installer/deploy/new_installer.h"
-#include "installer/download/download.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
 #include "installer/settings/metadata.h"
@@ -285,33 +284,6 @@ TEST_F(HostileSite, TheSitesArgumentsReachTheProgramWithoutAShellInterpretingThe
   EXPECT_EQ(testing::ProbeReport::parse(read_file(report)).values("arg"), expected);
   EXPECT_FALSE(fs::exists(pwned));
   unsetenv("TREVALON_PROBE_REPORT");
-}
-
-// The cap that keeps an endless body of a downloaded program from filling the disk, shown with
-// a small cap (the real one, 4 GiB, would take the test too long to reach).
-TEST_F(HostileSite, StreamedDownloadsStopAtTheirCap) {
-  testing::ScopedFakePlatform fake;
-  fake.services().http = platform::backend_services().http;
-  create_progress_window();
-  auto download = [&](const std::string& path) -> uint32_t {
-    try {
-      download_uri_to_folder(
-          Uri(server_->url(path)), [&] { return fake.scratch.path(); }, "program.exe",
-          "Downloading, please wait", 32 * 1024);
-    } catch (const platform::PlatformError& error) {
-      return error.code();
-    }
-    return 0;
-  };
-  constexpr uint32_t file_too_large = platform::hresult::file_too_large;
-  server_->set_faults({"/endless.exe=endless", "/Setup.exe=chunked"});
-  EXPECT_EQ(download("/endless.exe"), file_too_large);  // no length: stopped while receiving
-  EXPECT_EQ(download("/Setup.exe"), file_too_large);    // 64 KiB in chunks, no length
-  server_->set_faults({});
-  EXPECT_EQ(download("/Setup.exe"), file_too_large);  // refused on its Content-Length
-  EXPECT_EQ(download("/rescue.exe"), file_too_large);
-  EXPECT_TRUE(fs::is_empty(fake.scratch.path())) << "nothing is kept of a capped download";
-  EXPECT_EQ(download("/metadata.properties"), 0u);
 }
 
 }  // namespace
