@@ -254,37 +254,5 @@ TEST_F(HostileSite, NoFaultIsTakenAsSuccessAndNoPartialProgramIsStarted) {
   EXPECT_EQ(started_after_failure_, 0);
 }
 
-// The escape hatch's arguments come from the site (its URL's query). Started through the real
-// shell, they reach the program split by the Windows rules alone: no shell expands, substitutes
-// or chains anything.
-TEST_F(HostileSite, TheSitesArgumentsReachTheProgramWithoutAShellInterpretingThem) {
-  fs::copy_file(bin_dir + "/standin-probe", site_ + "/probe.exe");
-  const std::string report = work_.path("report");
-  const std::string pwned = work_.path("pwned");
-  setenv("TREVALON_PLATFORM_ROOT", work_.path("root").c_str(), 1);
-  setenv("TREVALON_PROBE_REPORT", report.c_str(), 1);
-  testing::ScopedFakePlatform fake;
-  fake.services().http = platform::backend_services().http;
-  fake.services().shell = platform::backend_services().shell;
-  fake.package.has_identity = true;
-  create_progress_window();
-
-  // a=$(touch P)  b=`touch P`  c=x;touch P|z&&w  d=*  e=$HOME>P
-  Metadata metadata;
-  metadata.escape_hatch_run_if = EscapeHatchRunIf::always;
-  metadata.escape_hatch_exe =
-      server_->url("/probe.exe?a=%24(touch%20" + pwned + ")&b=%60touch%20" + pwned +
-                   "%60&c=x%3Btouch%20" + pwned + "%7Cz%26%26w&d=*&e=%24HOME%3E" + pwned);
-  EXPECT_TRUE(run_escape_hatch(&metadata));
-
-  ASSERT_TRUE(testing::wait_until([&] { return fs::exists(report); }));
-  const std::vector<std::string> expected = {"a=$(touch", pwned + ")",       "b=`touch",
-                                             pwned + "`", "c=x;touch",       pwned + "|z&&w",
-                                             "d=*",       "e=$HOME>" + pwned};
-  EXPECT_EQ(testing::ProbeReport::parse(read_file(report)).values("arg"), expected);
-  EXPECT_FALSE(fs::exists(pwned));
-  unsetenv("TREVALON_PROBE_REPORT");
-}
-
 }  // namespace
 }  // namespace pellora
