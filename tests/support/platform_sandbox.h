@@ -57,8 +57,4 @@ class PlatformSandbox {
   std::filesystem::path folder_;
 };
 
-// Runs a program (argv[0] is its path) in this process's environment and waits for it; its
-// exit code, or -1 when it could not start or did not exit normally.
-int run_and_wait(const std::vector<std::string>& command);
-
 }  // namespace pellora::testing
