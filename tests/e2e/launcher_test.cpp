@@ -106,9 +106,6 @@ TEST_F(LauncherEndToEnd, ArgumentsArriveIntactAndNoOptionVariableReachesTheJvm) 
   EXPECT_TRUE(has(result.out, "command=quelmarin.trevalon.launchertest.Report --first two words a" +
                                   app_dir + "b x"))
       << result.out;
-  EXPECT_TRUE(has(result.err,
-                  "Could not find redirected PACKAGE_LOCALAPPDATA. "
-                  "Virtualization might be off for that folder, ignoring.\n"));
 }
 
 // How each application and configuration ends: its exit code, a text it prints (on standard
