@@ -22,6 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using pellora::testing::has;
 using pellora::testing::ProgramOutcome;
 using pellora::testing::read_file;
 using pellora::testing::RunningProgram;
@@ -29,10 +30,6 @@ using pellora::testing::SiteTest;
 using pellora::testing::wait_until;
 
 const std::string bin_dir = TREVALON_BIN_DIR;
-
-bool has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class Flows : public SiteTest {
  protected:

@@ -3,11 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -15,21 +12,7 @@ extern char** environ;
 
 namespace pellora::testing {
 
-namespace fs = std::filesystem;
-
 int ProgramOutcome::code() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
-
-PlatformSandbox::PlatformSandbox() {
-  std::string pattern = (fs::temp_directory_path() / "trevalon-e2e-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  folder_ = pattern;
-  fs::create_directories(tmp());
-}
-
-PlatformSandbox::~PlatformSandbox() {
-  std::error_code ignored;
-  fs::remove_all(folder_, ignored);
-}
 
 RunningProgram PlatformSandbox::start(const std::string& program,
                                       const std::vector<std::string>& arguments,
@@ -66,7 +49,7 @@ RunningProgram PlatformSandbox::start(const std::string& program,
       posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) throw std::runtime_error("cannot start " + program);
-  return RunningProgram{pid, folder_};
+  return RunningProgram{pid, folder_.path()};
 }
 
 std::string RunningProgram::err_so_far() const { return read_file(folder / "stderr.txt"); }
