@@ -30,6 +30,7 @@ class DownloadE2E : public ::testing::Test {
     for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i * 7 % 251);
     site.write("app.bin", body);
     site.write("small.bin", "small");
+    site.write("empty.bin", "");
     target.write("app.bin", "earlier download");
     create_progress_window();
   }
@@ -73,15 +74,21 @@ TEST_F(DownloadE2E, WholeBodiesArriveWithTheBarOrTheMarquee) {
   EXPECT_EQ(target.read("app.bin"), body);
   EXPECT_EQ(fake.window.bar_positions(), positions);
   EXPECT_TRUE(fake.window.last_view().marquee);
+  EXPECT_EQ(download("/empty.bin"), 0u);  // an empty body replaces the file too
+  EXPECT_EQ(target.read("app.bin"), "");
 }
 
-// A body cut short, with or without a length, and one longer than the cap (shown with a small
-// cap: the real one, 4 GiB, would take the test too long to reach).
+// A body cut short, with or without a length, or by a reset, and one longer than the cap (shown
+// with a small cap: the real one, 4 GiB, would take the test too long to reach).
 TEST_F(DownloadE2E, ACutOrOversizedBodyFailsAndReplacesNothing) {
-  for (const char* fault : {"truncate", "chunked-truncate"}) {
+  const std::pair<const char*, uint32_t> cuts[] = {
+      {"truncate", platform::hresult::connection_aborted},
+      {"chunked-truncate", platform::hresult::connection_aborted},
+      {"reset", platform::hresult::connection_reset}};
+  for (const auto& [fault, code] : cuts) {
     SCOPED_TRACE(fault);
     server.set_faults({std::string("/app.bin=") + fault});
-    EXPECT_EQ(download("/app.bin"), platform::hresult::connection_aborted);
+    EXPECT_EQ(download("/app.bin"), code);
     expect_earlier_download_kept();
   }
   constexpr uint32_t too_large = platform::hresult::file_too_large;
