@@ -78,9 +78,11 @@ TEST(HttpContract, FailuresRaiseTheWindowsErrors) {
   const uint32_t reset = error_of([&] { http().get_buffer(site_url("/reset.bin"), 1 << 20); });
   EXPECT_NE(reset, 0u);
   EXPECT_NE(reset, hresult::cancelled);
-  // Nothing listens on port 1.
+  // Nothing listens on port 1, and no name under .invalid resolves.
   EXPECT_EQ(error_of([] { http().get_buffer("http://127.0.0.1:1/", 1 << 20); }),
             hresult::cannot_connect);
+  EXPECT_EQ(error_of([] { http().get_buffer("http://no-such-host.invalid/", 1 << 20); }),
+            hresult::name_not_resolved);
 }
 
 TEST(HttpContract, ASilentServerTimesOut) {

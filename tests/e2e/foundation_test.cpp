@@ -19,16 +19,13 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using pellora::testing::error_box_intro;
+using pellora::testing::has;
 using pellora::testing::PlatformSandbox;
 using pellora::testing::ProgramOutcome;
 using pellora::testing::read_file;
 
 const std::string bin_dir = TREVALON_BIN_DIR;
 const std::string marker = "BURNED_IN_DATA 3B7E1D92-5A4C-4F08-9E61-C2D4A87F0B35";
-
-bool has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 pellora::ParsedSettingsBlock settings_at(const std::string& program, size_t at) {
   return pellora::parse_settings_block(reinterpret_cast<const uint8_t*>(program.data()) + at,

@@ -8,7 +8,7 @@
 // of a complete body is no fault to refuse (the stall time-out measures silence, not total
 // time): it must succeed and deliver the body intact. An endless body read into memory fails at
 // its cap; one streamed into a program file would take minutes to reach its 4 GiB cap (checked
-// with a small cap below), so there the user's Cancel ends it, as it would in practice.
+// with a small cap in download_test.cpp), so there the user's Cancel ends it, as in practice.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -23,12 +23,10 @@
 #include "installer/deploy/escape_hatch.h"
 #include "installer/deploy/install.h"
 #include "installer/deploy/new_installer.h"
-#include "installer/download/download.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
 #include "installer/settings/metadata.h"
 #include "standin/deployment.h"
-#include "standin/publisher_id.h"
 #include "tests/support/e2e_site.h"
 #include "tests/support/fake_platform.h"
 
@@ -38,10 +36,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::read_file;
 
-constexpr char publisher[] = "CN=Trevalon Hostile, O=Quelmarin Labs, C=FR";
-constexpr char package_name[] = "Trevalon.Hostile";
 constexpr char version[] = "1.0.0.0";
-const std::string bin_dir = TREVALON_BIN_DIR;
 
 std::string pattern(size_t size, char seed) {
   std::string body(size, '\0');
@@ -59,7 +54,7 @@ struct PathInfo {
 
 const PathInfo paths[] = {
     {DownloadPath::metadata, "metadata", "metadata.properties"},
-    {DownloadPath::certificate, "certificate", "site.cer"},
+    {DownloadPath::certificate, "certificate", "Hostile.cer"},
     {DownloadPath::escape_hatch, "escape hatch", "rescue.exe"},
     {DownloadPath::new_installer, "new installer", "Setup.exe"},
     {DownloadPath::package, "package (.appinstaller)", "Trevalon.Hostile.appinstaller"},
@@ -75,30 +70,25 @@ struct Attempt {
   std::string how;       // how it ended, for the failure messages
 };
 
-class HostileSite : public ::testing::Test {
+class HostileSite : public testing::SiteTest {
  protected:
+  HostileSite() : SiteTest("Hostile", std::chrono::seconds(10)) {}
+
   void SetUp() override {
-    fs::create_directories(site_);
-    work_.write("programs/rescue.exe", rescue_body_);
-    work_.write("programs/Setup.exe", installer_body_);
-    work_.write("programs/payload.bin", pattern(20000, 'p'));
-    server_ = std::make_unique<testing::SiteServer>(bin_dir + "/site-server", site_);
-    const std::string programs = work_.path("programs") + "/";
-    std::vector<std::string> command = {bin_dir + "/make-site", "--out", site_};
-    command.insert(command.end(), {"--base-url", server_->url("/"), "--name", package_name});
-    command.insert(command.end(), {"--publisher", publisher, "--version", version});
-    command.insert(command.end(), {"--file", programs + "payload.bin=data/payload.bin"});
-    command.insert(command.end(), {"--certificate", "site.cer", "--installer-name", "Setup.exe"});
-    command.insert(command.end(), {"--site-file", programs + "rescue.exe=rescue.exe"});
-    command.insert(command.end(), {"--site-file", programs + "Setup.exe=Setup.exe"});
-    ASSERT_EQ(testing::run_and_wait(command), 0);
+    SiteTest::SetUp();
+    work_.write("rescue.exe", rescue_body_);
+    work_.write("Setup.exe", installer_body_);
+    work_.write("payload.bin", pattern(20000, 'p'));
+    make_site(version, {"--file", work_.path("payload.bin=data/payload.bin"), "--installer-name",
+                        "Setup.exe", "--site-file", work_.path("rescue.exe=rescue.exe"),
+                        "--site-file", work_.path("Setup.exe=Setup.exe")});
     // Short enough that the stall cases take a moment, far above the drip's pauses.
     setenv("TREVALON_HTTP_STALL_TIMEOUT_MS", "1000", 1);
   }
 
   void TearDown() override {
     unsetenv("TREVALON_HTTP_STALL_TIMEOUT_MS");
-    unsetenv("TREVALON_PLATFORM_ROOT");
+    SiteTest::TearDown();
   }
 
   // Runs one download path against the site as it behaves now, in a fresh platform root and
@@ -106,18 +96,17 @@ class HostileSite : public ::testing::Test {
   Attempt attempt(const PathInfo& info, const std::string& fault) {
     const std::string root = work_.path("case-" + std::to_string(++cases_) + "/root");
     fs::create_directories(root + "/trust");
-    fs::copy_file(site_ + "/site.cer", root + "/trust/site.cer");
+    fs::copy_file(site_ / "Hostile.cer", root + "/trust/Hostile.cer");
     setenv("TREVALON_PLATFORM_ROOT", root.c_str(), 1);
     testing::ScopedFakePlatform fake;
     fake.services().http = platform::backend_services().http;
     fake.services().packages = standin::package_manager();
     fake.package.has_identity = true;
-    burned_in_settings.site_base_url = server_->url("/");
-    burned_in_settings.appinstaller_file_name = std::string(package_name) + ".appinstaller";
-    burned_in_settings.certificate_file_name = "site.cer";
+    burned_in_settings.site_base_url = base_url();
+    burned_in_settings.appinstaller_file_name = "Trevalon.Hostile.appinstaller";
+    burned_in_settings.certificate_file_name = "Hostile.cer";
     burned_in_settings.installer_file_name = "Setup.exe";
-    burned_in_settings.package_full_name =
-        standin::package_full_name(package_name, version, "arm64", "", publisher);
+    burned_in_settings.package_full_name = full_name(version);
     const std::string temp_folder = fake.scratch.path(burned_in_settings.package_full_name) + "/";
     create_progress_window();
 
@@ -133,9 +122,9 @@ class HostileSite : public ::testing::Test {
       case DownloadPath::certificate:
         result = ends_in_exit([] { return install_certificate(); }, false);
         if (result.success) {
-          EXPECT_EQ(fake.scratch.read("site.cer"), read_file(site_ + "/site.cer"));
+          EXPECT_EQ(fake.scratch.read("Hostile.cer"), read_file(site_ / "Hostile.cer"));
         } else {
-          EXPECT_EQ(fake.scratch.read("site.cer"), "") << "a cut certificate";
+          EXPECT_EQ(fake.scratch.read("Hostile.cer"), "") << "a cut certificate";
         }
         break;
       case DownloadPath::escape_hatch: {
@@ -220,10 +209,8 @@ class HostileSite : public ::testing::Test {
   }
 
   testing::ScratchFolder work_;
-  const std::string site_ = work_.path("site");
   const std::string rescue_body_ = pattern(48 * 1024, 'r');
   const std::string installer_body_ = pattern(64 * 1024, 'i');
-  std::unique_ptr<testing::SiteServer> server_;
   int cases_ = 0;
   int started_after_failure_ = 0;
 };
@@ -232,7 +219,7 @@ TEST_F(HostileSite, NoFaultIsTakenAsSuccessAndNoPartialProgramIsStarted) {
   int taken_as_success = 0;
   for (const PathInfo& info : paths) {
     // A drip of about a dozen pieces, 20 ms apart, of the whole file.
-    const auto size = static_cast<size_t>(fs::file_size(site_ + "/" + info.site_file));
+    const auto size = static_cast<size_t>(fs::file_size(site_ / info.site_file));
     std::vector<std::string> faults = {"none"};
     faults.insert(faults.end(), std::begin(damaging_faults), std::end(damaging_faults));
     faults.push_back("drip:" + std::to_string(std::max<size_t>(16, size / 12)) + ":20");
@@ -253,65 +240,6 @@ TEST_F(HostileSite, NoFaultIsTakenAsSuccessAndNoPartialProgramIsStarted) {
             << started_after_failure_ << " programs started after a failure" << std::endl;
   EXPECT_EQ(taken_as_success, 0);
   EXPECT_EQ(started_after_failure_, 0);
-}
-
-// The escape hatch's arguments come from the site (its URL's query). Started through the real
-// shell, they reach the program split by the Windows rules alone: no shell expands, substitutes
-// or chains anything.
-TEST_F(HostileSite, TheSitesArgumentsReachTheProgramWithoutAShellInterpretingThem) {
-  fs::copy_file(bin_dir + "/standin-probe", site_ + "/probe.exe");
-  const std::string report = work_.path("report");
-  const std::string pwned = work_.path("pwned");
-  setenv("TREVALON_PLATFORM_ROOT", work_.path("root").c_str(), 1);
-  setenv("TREVALON_PROBE_REPORT", report.c_str(), 1);
-  testing::ScopedFakePlatform fake;
-  fake.services().http = platform::backend_services().http;
-  fake.services().shell = platform::backend_services().shell;
-  fake.package.has_identity = true;
-  create_progress_window();
-
-  // a=$(touch P)  b=`touch P`  c=x;touch P|z&&w  d=*  e=$HOME>P
-  Metadata metadata;
-  metadata.escape_hatch_run_if = EscapeHatchRunIf::always;
-  metadata.escape_hatch_exe =
-      server_->url("/probe.exe?a=%24(touch%20" + pwned + ")&b=%60touch%20" + pwned +
-                   "%60&c=x%3Btouch%20" + pwned + "%7Cz%26%26w&d=*&e=%24HOME%3E" + pwned);
-  EXPECT_TRUE(run_escape_hatch(&metadata));
-
-  ASSERT_TRUE(testing::wait_until([&] { return fs::exists(report); }));
-  const std::vector<std::string> expected = {"a=$(touch", pwned + ")",       "b=`touch",
-                                             pwned + "`", "c=x;touch",       pwned + "|z&&w",
-                                             "d=*",       "e=$HOME>" + pwned};
-  EXPECT_EQ(testing::ProbeReport::parse(read_file(report)).values("arg"), expected);
-  EXPECT_FALSE(fs::exists(pwned));
-  unsetenv("TREVALON_PROBE_REPORT");
-}
-
-// The cap that keeps an endless body of a downloaded program from filling the disk, shown with
-// a small cap (the real one, 4 GiB, would take the test too long to reach).
-TEST_F(HostileSite, StreamedDownloadsStopAtTheirCap) {
-  testing::ScopedFakePlatform fake;
-  fake.services().http = platform::backend_services().http;
-  create_progress_window();
-  auto download = [&](const std::string& path) -> uint32_t {
-    try {
-      download_uri_to_folder(
-          Uri(server_->url(path)), [&] { return fake.scratch.path(); }, "program.exe",
-          "Downloading, please wait", 32 * 1024);
-    } catch (const platform::PlatformError& error) {
-      return error.code();
-    }
-    return 0;
-  };
-  constexpr uint32_t file_too_large = platform::hresult::file_too_large;
-  server_->set_faults({"/endless.exe=endless", "/Setup.exe=chunked"});
-  EXPECT_EQ(download("/endless.exe"), file_too_large);  // no length: stopped while receiving
-  EXPECT_EQ(download("/Setup.exe"), file_too_large);    // 64 KiB in chunks, no length
-  server_->set_faults({});
-  EXPECT_EQ(download("/Setup.exe"), file_too_large);  // refused on its Content-Length
-  EXPECT_EQ(download("/rescue.exe"), file_too_large);
-  EXPECT_TRUE(fs::is_empty(fake.scratch.path())) << "nothing is kept of a capped download";
-  EXPECT_EQ(download("/metadata.properties"), 0u);
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
-// The reinstall chain end to end: an installed application whose site publishes an escape hatch
-// that starts the installer in the reinstall mode. The chain backs the data up, removes the
+// The reinstall chain end to end: an installed application whose site publishes the installer as
+// its escape hatch, in the reinstall mode. The chain backs the data up, removes the
 // package, hands over to the site's installer, installs again, restores the data and starts the
 // application with the command line it had; a backup that cannot be made removes nothing.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -67,27 +68,24 @@ class Reinstall : public SiteTest {
     }
   }
 
-  // Every file under `base`'s folders, named as under the package's data folder: the map
-  // gives each folder's name under `base` and the name it stands for.
+  // Every file under `base`'s three folders, named as under the package's data folder: `folders`
+  // are their names under `base`, in the order LocalState, RoamingState, LocalCache.
   DataFiles data_files(const fs::path& base,
-                       const std::map<std::string, std::string>& folders) const {
+                       std::array<const char*, 3> folders = {"LocalState", "RoamingState",
+                                                             "LocalCache"}) const {
+    const char* package_folders[] = {"LocalState", "RoamingState", "LocalCache"};
     DataFiles files;
-    for (const auto& [folder, package_folder] : folders) {
-      if (!fs::exists(base / folder)) continue;
-      for (const auto& entry : fs::recursive_directory_iterator(base / folder)) {
+    for (size_t i = 0; i < folders.size(); ++i) {
+      if (!fs::exists(base / folders[i])) continue;
+      for (const auto& entry : fs::recursive_directory_iterator(base / folders[i])) {
+        const fs::path inside = fs::relative(entry.path(), base / folders[i]);
         if (entry.is_regular_file()) {
-          const fs::path inside = fs::relative(entry.path(), base / folder);
-          files[(fs::path(package_folder) / inside).string()] =
+          files[(package_folders[i] / inside).string()] =
               std::hash<std::string>{}(read_file(entry.path()));
         }
       }
     }
     return files;
-  }
-  DataFiles data_files() const {
-    return data_files(data(), {{"LocalState", "LocalState"},
-                               {"RoamingState", "RoamingState"},
-                               {"LocalCache", "LocalCache"}});
   }
 };
 
@@ -97,23 +95,21 @@ TEST_F(Reinstall, TheEscapeHatchReinstallsAndTheDataAndCommandLineSurvive) {
   publish(old_version, with_hatch);
   install_from_site();
   fill_data_folders();
-  const DataFiles before = data_files();
+  const DataFiles before = data_files(data());
   ASSERT_EQ(before.size(), 7u);
 
-  // The copy of the installer the escape hatch starts, burned like the installed one.
-  const fs::path reinstaller = sandbox_.path("reinstaller");
-  burn_installer(reinstaller, old_version, options);
   // The site now offers a new version whose packaged installer has no escape hatch, its
-  // installer, and the escape hatch with the program to run and its arguments in the query.
+  // installer, and as the escape hatch the installed version's installer, which its URL's query
+  // tells to reinstall.
   const fs::path stage = sandbox_.path("stage-site");
   fs::create_directories(stage);
   burn_installer(stage / "installer.exe", new_version, options);
-  const std::string hatch_url =
-      base_url() + "hatch.exe?" + reinstaller.string() + "&TREVALON_INTERNAL_UPDATE_MODE=3";
+  burn_installer(stage / "hatch.exe", old_version, options);
+  const std::string hatch_url = base_url() + "hatch.exe?TREVALON_INTERNAL_UPDATE_MODE=3";
   publish(new_version, options, {},
           {"--installer-name", "installer.exe", "--site-file",
            (stage / "installer.exe").string() + "=installer.exe", "--site-file",
-           bin_dir + "/hatch-probe=hatch.exe", "--metadata",
+           (stage / "hatch.exe").string() + "=hatch.exe", "--metadata",
            "app.windows.manifests.msix.update-escape-hatch.exe=" + hatch_url, "--metadata",
            "app.windows.manifests.msix.update-escape-hatch.run-if=always"});
 
@@ -124,8 +120,8 @@ TEST_F(Reinstall, TheEscapeHatchReinstallsAndTheDataAndCommandLineSurvive) {
   EXPECT_NE(outcome.err.find("Running the escape hatch: " + hatch_url + "\n"), std::string::npos)
       << outcome.err;
 
-  // packaged copy -> escape hatch -> reinstaller (backup, removal) -> site installer (install)
-  // -> launch URI -> new packaged copy (restore) -> application
+  // packaged copy -> escape hatch (backup, removal) -> site installer (install) -> launch URI
+  // -> new packaged copy (restore) -> application
   const auto app = wait_for_app();
   ASSERT_TRUE(app) << chain_err();
   ASSERT_TRUE(wait_for_chain_to_end());
@@ -149,12 +145,9 @@ TEST_F(Reinstall, TheEscapeHatchReinstallsAndTheDataAndCommandLineSurvive) {
   EXPECT_EQ(chain.find("Error restoring backup"), std::string::npos) << chain;
   EXPECT_EQ(chain.find(error_box_intro), std::string::npos) << chain;
 
-  EXPECT_EQ(data_files(), before) << "every data file comes back byte for byte";
+  EXPECT_EQ(data_files(data()), before) << "every data file comes back byte for byte";
   // The copy in between held the same bytes (the removal took the package's folders away).
-  EXPECT_EQ(data_files(backup, {{"Local", "LocalState"},
-                                {"Roaming", "RoamingState"},
-                                {"LocalCache", "LocalCache"}}),
-            before);
+  EXPECT_EQ(data_files(backup, {"Local", "Roaming", "LocalCache"}), before);
   EXPECT_EQ(read_file(backup / "cmd_line.txt"), standin::join_command_line(arguments));
 }
 
@@ -164,7 +157,7 @@ TEST_F(Reinstall, AReinstallThatCannotCompleteRemovesNothing) {
   publish(old_version, options);  // the site offers no installer.exe
   install_from_site();
   fill_data_folders();
-  const DataFiles before = data_files();
+  const DataFiles before = data_files(data());
   const fs::path reinstaller = sandbox_.path("reinstaller");
   burn_installer(reinstaller, old_version, options);
   const fs::path temporary = sandbox_.tmp() / full_name(old_version);
@@ -207,7 +200,7 @@ TEST_F(Reinstall, AReinstallThatCannotCompleteRemovesNothing) {
     EXPECT_EQ(outcome.err.find("Removing old package"), std::string::npos) << outcome.err;
     EXPECT_TRUE(fs::exists(registration(old_version)));
     EXPECT_TRUE(fs::exists(installed(old_version) / "updatecheck.exe"));
-    EXPECT_EQ(data_files(), before);
+    EXPECT_EQ(data_files(data()), before);
   }
 }
 

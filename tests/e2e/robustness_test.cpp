@@ -53,12 +53,16 @@ TEST(Robustness, AClosedLogPipeEndsNeitherProgram) {
   }
 }
 
+// Parameters come from sites too (an escape hatch's query): no shell may expand, substitute or
+// chain anything in them.
 TEST(Robustness, AParameterTextReachesTheStartedProgramByteForByte) {
   const pellora::testing::PlatformSandbox sandbox;
   const std::string report = sandbox.path("report").string();
+  const std::string pwned = sandbox.path("pwned").string();
   ::setenv("TREVALON_PROBE_REPORT", report.c_str(), 1);
   // Runs of blanks and tabs, trailing blanks and a quoted part: argv alone cannot tell them.
-  const std::string parameters = "TREVALON_INTERNAL_UPDATE_MODE=4 /tmp/a  b\t c \"d  e\"  ";
+  const std::string parameters = "TREVALON_INTERNAL_UPDATE_MODE=4 /tmp/a  b\t c \"d  e\" $(touch " +
+                                 pwned + ") `touch " + pwned + "`;x|z&&w * $HOME>" + pwned + "  ";
   const intptr_t started = pellora::platform::backend_services().shell->shell_execute(
       "open", bin_dir + "/standin-probe", parameters, 1);
   ::unsetenv("TREVALON_PROBE_REPORT");
@@ -66,8 +70,11 @@ TEST(Robustness, AParameterTextReachesTheStartedProgramByteForByte) {
   ASSERT_TRUE(pellora::testing::wait_until([&] { return std::filesystem::exists(report); }));
   const auto probe = pellora::testing::ProbeReport::parse(pellora::testing::read_file(report));
   EXPECT_EQ(probe.value("command_line"), parameters);
-  EXPECT_EQ(probe.values("arg"), (std::vector<std::string>{"TREVALON_INTERNAL_UPDATE_MODE=4",
-                                                           "/tmp/a", "b", "c", "d  e"}));
+  EXPECT_EQ(probe.values("arg"),
+            (std::vector<std::string>{"TREVALON_INTERNAL_UPDATE_MODE=4", "/tmp/a", "b", "c", "d  e",
+                                      "$(touch", pwned + ")", "`touch", pwned + "`;x|z&&w", "*",
+                                      "$HOME>" + pwned}));
+  EXPECT_FALSE(std::filesystem::exists(pwned));
 }
 
 }  // namespace

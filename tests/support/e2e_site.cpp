@@ -75,13 +75,11 @@ void SiteTest::TearDown() {
 }
 
 std::string SiteTest::full_name(const std::string& version) const {
-  return standin::package_full_name("Trevalon." + name_, version, "arm64", "",
-                                    "CN=Trevalon " + name_ + ", O=Quelmarin Labs, C=FR");
+  return standin::package_full_name("Trevalon." + name_, version, "arm64", "", publisher());
 }
 
 std::string SiteTest::family_name() const {
-  return standin::package_family_name("Trevalon." + name_,
-                                      "CN=Trevalon " + name_ + ", O=Quelmarin Labs, C=FR");
+  return standin::package_family_name("Trevalon." + name_, publisher());
 }
 
 fs::path SiteTest::installed(const std::string& version) const {
@@ -129,17 +127,20 @@ void SiteTest::publish(const std::string& version, const std::vector<std::string
   for (const auto& entry : fs::directory_iterator(stage)) {
     if (fs::exists("/usr/bin/strip")) run_tool({"/usr/bin/strip", entry.path().string()});
   }
+  files.insert(files.end(),
+               {"--executable", "updatecheck.exe", "--protocol", "trevalon-" + lower(name_),
+                "--file", (stage / "updatecheck.exe").string() + "=updatecheck.exe"});
+  files.insert(files.end(), extra.begin(), extra.end());
+  make_site(version, files);
+}
+
+void SiteTest::make_site(const std::string& version,
+                         const std::vector<std::string>& options) const {
   std::vector<std::string> command = {bin_dir + "/make-site", "--out", site_.string()};
   command.insert(command.end(), {"--base-url", base_url(), "--name", "Trevalon." + name_});
-  command.insert(command.end(),
-                 {"--publisher", "CN=Trevalon " + name_ + ", O=Quelmarin Labs, C=FR"});
-  command.insert(command.end(), {"--version", version, "--executable", "updatecheck.exe"});
-  command.insert(command.end(), {"--protocol", "trevalon-" + lower(name_)});
+  command.insert(command.end(), {"--publisher", publisher(), "--version", version});
   command.insert(command.end(), {"--certificate", name_ + ".cer"});
-  command.insert(command.end(),
-                 {"--file", (stage / "updatecheck.exe").string() + "=updatecheck.exe"});
-  command.insert(command.end(), files.begin(), files.end());
-  command.insert(command.end(), extra.begin(), extra.end());
+  command.insert(command.end(), options.begin(), options.end());
   run_tool(command);
   fs::create_directories(sandbox_.root() / "trust");
   fs::copy_file(site_ / (name_ + ".cer"), sandbox_.root() / "trust" / (name_ + ".cer"),

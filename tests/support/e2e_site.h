@@ -45,6 +45,7 @@ class SiteTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  std::string publisher() const { return "CN=Trevalon " + name_ + ", O=Quelmarin Labs, C=FR"; }
   std::string full_name(const std::string& version) const;
   std::string family_name() const;
   std::string base_url() const { return server_->url("/"); }
@@ -64,9 +65,11 @@ class SiteTest : public ::testing::Test {
   // `options`.
   void burn_installer(const std::filesystem::path& out, const std::string& version,
                       const std::vector<std::string>& options = {}) const;
+  // Runs make-site for `version` of this site's package with the certificate "<name>.cer" and
+  // `options`, and trusts the certificate.
+  void make_site(const std::string& version, const std::vector<std::string>& options) const;
   // Publishes `version` with the installer burned with `options` as the entry executable (opened
-  // by the launch URI), `files` (by default the probe as bin/app) and `extra` make-site options,
-  // and trusts the site's certificate.
+  // by the launch URI), `files` (by default the probe as bin/app) and `extra` make-site options.
   void publish(const std::string& version, const std::vector<std::string>& options,
                std::vector<std::string> files = {},
                const std::vector<std::string>& extra = {}) const;

@@ -3,11 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -15,37 +12,7 @@ extern char** environ;
 
 namespace pellora::testing {
 
-namespace fs = std::filesystem;
-
-namespace {
-
-// Starts `command` with `environment` (this process's when null) and standard streams as
-// `actions` set them.
-pid_t spawn(std::vector<std::string> command, char** environment,
-            const posix_spawn_file_actions_t* actions) {
-  std::vector<char*> argv;
-  for (std::string& part : command) argv.push_back(part.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], actions, nullptr, argv.data(), environment) != 0) return -1;
-  return pid;
-}
-
-}  // namespace
-
 int ProgramOutcome::code() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
-
-PlatformSandbox::PlatformSandbox() {
-  std::string pattern = (fs::temp_directory_path() / "trevalon-e2e-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  folder_ = pattern;
-  fs::create_directories(tmp());
-}
-
-PlatformSandbox::~PlatformSandbox() {
-  std::error_code ignored;
-  fs::remove_all(folder_, ignored);
-}
 
 RunningProgram PlatformSandbox::start(const std::string& program,
                                       const std::vector<std::string>& arguments,
@@ -74,10 +41,15 @@ RunningProgram PlatformSandbox::start(const std::string& program,
   }
   std::vector<std::string> command = {program};
   command.insert(command.end(), arguments.begin(), arguments.end());
-  const pid_t pid = spawn(command, envp.data(), &actions);
+  std::vector<char*> argv;
+  for (std::string& part : command) argv.push_back(part.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int failed =
+      posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (pid < 0) throw std::runtime_error("cannot start " + program);
-  return RunningProgram{pid, folder_};
+  if (failed != 0) throw std::runtime_error("cannot start " + program);
+  return RunningProgram{pid, folder_.path()};
 }
 
 std::string RunningProgram::err_so_far() const { return read_file(folder / "stderr.txt"); }
@@ -94,13 +66,6 @@ ProgramOutcome RunningProgram::wait(std::chrono::milliseconds timeout) const {
   outcome.out = read_file(folder / "stdout.txt");
   outcome.err = read_file(folder / "stderr.txt");
   return outcome;
-}
-
-int run_and_wait(const std::vector<std::string>& command) {
-  const pid_t pid = spawn(command, environ, nullptr);
-  int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace pellora::testing

@@ -23,6 +23,11 @@ struct ProgramOutcome {
   int code() const;
 };
 
+// Whether a program's output `text` holds `part`.
+inline bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 // A program started by PlatformSandbox::start, for a test that acts while it runs. Wait for it
 // once: at `timeout` it gets SIGTERM (the window being closed), ten seconds later SIGKILL.
 struct RunningProgram {
@@ -34,14 +39,11 @@ struct RunningProgram {
 
 class PlatformSandbox {
  public:
-  PlatformSandbox();
-  ~PlatformSandbox();
-  PlatformSandbox(const PlatformSandbox&) = delete;
-  PlatformSandbox& operator=(const PlatformSandbox&) = delete;
+  PlatformSandbox() { std::filesystem::create_directories(tmp()); }
 
-  std::filesystem::path path(const std::string& name) const { return folder_ / name; }
-  std::filesystem::path root() const { return folder_ / "root"; }
-  std::filesystem::path tmp() const { return folder_ / "tmp"; }
+  std::filesystem::path path(const std::string& name) const { return folder_.path(name); }
+  std::filesystem::path root() const { return path("root"); }
+  std::filesystem::path tmp() const { return path("tmp"); }
 
   // Starts `program` with standard input from /dev/null, the sandbox's root and TMPDIR, and
   // `environment` over this process's; its output goes to files the next start replaces.
@@ -54,11 +56,7 @@ class PlatformSandbox {
   }
 
  private:
-  std::filesystem::path folder_;
+  ScratchFolder folder_;
 };
-
-// Runs a program (argv[0] is its path) in this process's environment and waits for it; its
-// exit code, or -1 when it could not start or did not exit normally.
-int run_and_wait(const std::vector<std::string>& command);
 
 }  // namespace pellora::testing

@@ -15,8 +15,7 @@ extern char** environ;
 
 namespace pellora::testing {
 
-SiteServer::SiteServer(const std::string& binary, const std::string& root,
-                       const std::vector<std::string>& faults) {
+SiteServer::SiteServer(const std::string& binary, const std::string& root) {
   const std::string base = root + "/.site-server-" + std::to_string(getpid()) + "-" +
                            std::to_string(reinterpret_cast<uintptr_t>(this));
   port_file_ = base + ".port";
@@ -26,7 +25,6 @@ SiteServer::SiteServer(const std::string& binary, const std::string& root,
 
   std::vector<std::string> arguments = {binary,        "--root",   root,       "--port",   "0",
                                         "--port-file", port_file_, "--faults", fault_file_};
-  for (const auto& rule : faults) arguments.insert(arguments.end(), {"--fault", rule});
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);

@@ -1,6 +1,6 @@
 #pragma once
-// Runs build/bin/site-server on a folder for one test: a free port on 127.0.0.1, faults given
-// as "PATH=KIND" rules, and an option file the test may rewrite while the server runs.
+// Runs build/bin/site-server on a folder for one test: a free port on 127.0.0.1, and faults as
+// "PATH=KIND" rules in an option file the test may rewrite while the server runs.
 
 #include <sys/types.h>
 
@@ -12,13 +12,11 @@ namespace pellora::testing {
 class SiteServer {
  public:
   // `binary` is the site-server executable; `root` the folder it serves.
-  SiteServer(const std::string& binary, const std::string& root,
-             const std::vector<std::string>& faults = {});
+  SiteServer(const std::string& binary, const std::string& root);
   ~SiteServer();
   SiteServer(const SiteServer&) = delete;
   SiteServer& operator=(const SiteServer&) = delete;
 
-  int port() const { return port_; }
   // "http://127.0.0.1:<port>" + path (path starts with "/").
   std::string url(const std::string& path) const;
   // Replaces the rules of the option file (read again on every request).

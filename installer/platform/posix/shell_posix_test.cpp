@@ -1,5 +1,5 @@
 // What the stand-in's shell adds to the contract: programs found on PATH, files that are not
-// programs, and elevation refused on request.
+// programs, a scheme without a program, and elevation refused on request.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -24,6 +24,8 @@ TEST(PosixShell, FindsBareNamesRefusesNonProgramsAndHonoursRefusedElevation) {
   EXPECT_LE(open(scratch.path()), 32);  // a folder
   EXPECT_EQ(get_last_error(), win32::access_denied);
   EXPECT_LE(open("/bin/true", "edit"), 32);
+  EXPECT_EQ(get_last_error(), win32::no_association);
+  EXPECT_LE(open("unregistered-scheme-of-a-test:anything"), 32);
   EXPECT_EQ(get_last_error(), win32::no_association);
 
   EXPECT_GT(open("true"), 32);
