@@ -33,16 +33,14 @@ TEST(AppDir, IsTheFolderAboveTheExecutablesFolderPlusApp) {
   EXPECT_EQ(app_root_dir_of("launcher", '/'), "");
 }
 
-TEST(AppDirSubstitution, ReplacesEveryTokenLeftToRightWithoutOverlap) {
+TEST(AppDirSubstitution, ReplacesEveryTokenLeftToRightWithoutOverlapOrRescanning) {
   EXPECT_EQ(substitute_app_dir("-Djava.class.path=&&a.jar;&&lib\\b.jar", "C:\\P\\app\\"),
             "-Djava.class.path=C:\\P\\app\\a.jar;C:\\P\\app\\lib\\b.jar");
   EXPECT_EQ(substitute_app_dir("&&&", "/d/"), "/d/&");
   EXPECT_EQ(substitute_app_dir("&&&&", "/d/"), "/d//d/");
   EXPECT_EQ(substitute_app_dir("no token & here", "/d/"), "no token & here");
   EXPECT_EQ(substitute_app_dir("", "/d/"), "");
-}
-
-TEST(AppDirSubstitution, InsertedTextIsNotSearchedAgain) {
+  // The inserted text is not searched again.
   EXPECT_EQ(substitute_app_dir("-Dp=&&x:&&y", "/a&&b/app/"), "-Dp=/a&&b/app/x:/a&&b/app/y");
   EXPECT_EQ(substitute_app_dir("&&&", "&&"), "&&&");
 }
@@ -54,18 +52,21 @@ TEST(JvmOptions, CommandOptionIsLastAndSubstitutedButMainArgumentsAreNot) {
             (std::vector<std::string>{"-Djava.class.path=/r/app/x.jar", "-Xss1m",
                                       "-Dsun.java.command=m.Main --d/r/app/ a/r/app/b"}));
   EXPECT_EQ(java_main_arguments(config, command_line), (std::vector<std::string>{"--d&&", "a&&b"}));
-}
-
-TEST(JvmOptions, WithoutConfiguredOptionsOnlyTheCommandOptionRemains) {
   EXPECT_EQ(build_jvm_options(config_with("a.B", {}, {}), {}, "/r/app/"),
             std::vector<std::string>{"-Dsun.java.command=a.B"});
 }
 
-TEST(Utf8ToUtf16, KeepsEveryScalarValueIncludingThoseOutsideTheBmp) {
+TEST(Utf8ToUtf16, KeepsEveryScalarValueAndReplacesEachBadByte) {
   EXPECT_EQ(utf8_to_utf16("plain"), u"plain");
   EXPECT_EQ(utf8_to_utf16("caf\xc3\xa9 \xe2\x82\xac"), u"caf\u00e9 \u20ac");
   EXPECT_EQ(utf8_to_utf16("\xf0\x9f\x98\x80!"), std::u16string({0xD83D, 0xDE00, u'!'}));
   EXPECT_EQ(utf8_to_utf16("\xf4\x8f\xbf\xbf"), std::u16string({0xDBFF, 0xDFFF}));
+  // Each bad byte becomes a replacement character.
+  EXPECT_EQ(utf8_to_utf16("a\xff"), u"a\uFFFD");
+  EXPECT_EQ(utf8_to_utf16("\xc0\x80"), u"\uFFFD\uFFFD");                      // overlong NUL
+  EXPECT_EQ(utf8_to_utf16("\xed\xa0\x80"), u"\uFFFD\uFFFD\uFFFD");            // encoded surrogate
+  EXPECT_EQ(utf8_to_utf16("\xf0\x9f\x98"), u"\uFFFD\uFFFD\uFFFD");            // cut short
+  EXPECT_EQ(utf8_to_utf16("\xf4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // past U+10FFFF
 }
 
 TEST(Utf16ToUtf8, KeepsSurrogatePairsAndReplacesLoneOnes) {
@@ -74,14 +75,6 @@ TEST(Utf16ToUtf8, KeepsSurrogatePairsAndReplacesLoneOnes) {
   EXPECT_EQ(utf16_to_utf8(std::u16string({0xDE00, u'a', 0xD83D})),
             "\xef\xbf\xbd"
             "a\xef\xbf\xbd");
-}
-
-TEST(Utf8ToUtf16, ReplacesEachBadByte) {
-  EXPECT_EQ(utf8_to_utf16("a\xff"), u"a\uFFFD");
-  EXPECT_EQ(utf8_to_utf16("\xc0\x80"), u"\uFFFD\uFFFD");                      // overlong NUL
-  EXPECT_EQ(utf8_to_utf16("\xed\xa0\x80"), u"\uFFFD\uFFFD\uFFFD");            // encoded surrogate
-  EXPECT_EQ(utf8_to_utf16("\xf0\x9f\x98"), u"\uFFFD\uFFFD\uFFFD");            // cut short
-  EXPECT_EQ(utf8_to_utf16("\xf4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // past U+10FFFF
 }
 
 }  // namespace

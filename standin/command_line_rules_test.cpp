@@ -36,9 +36,7 @@ TEST(CommandLineRules, JoinThenSplitGivesTheArgumentsBack) {
     EXPECT_EQ(split_command_line(join_command_line(arguments)), arguments)
         << join_command_line(arguments);
   }
-}
-
-TEST(CommandLineRules, JoinLeavesSimpleArgumentsUnquoted) {
+  // Simple arguments stay unquoted.
   EXPECT_EQ(join_command_line({"a", "b=c", "--x"}), "a b=c --x");
   EXPECT_EQ(join_command_line({"a b"}), "\"a b\"");
 }

@@ -9,7 +9,7 @@ namespace {
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
-TEST(Uri, SplitsTheParts) {
+TEST(Uri, SplitsThePartsAndKeepsACanonicalTextForm) {
   const Uri uri("https://user@Example.COM:8443/a/b.exe?x=1&y=2#top");
   EXPECT_EQ(uri.scheme_name(), "https");
   EXPECT_EQ(uri.authority(), "user@example.com:8443");
@@ -22,9 +22,8 @@ TEST(Uri, SplitsTheParts) {
   EXPECT_EQ(custom.authority(), "");
   EXPECT_EQ(custom.path(), "launch");
   EXPECT_EQ(custom.to_string(), "trevalon-app:launch?arg=1");
-}
 
-TEST(Uri, TextFormIsCanonical) {
+  // The text form is canonical.
   EXPECT_EQ(Uri("HTTP://Site.Example").to_string(), "http://site.example/");
   EXPECT_EQ(Uri("http://site:80/x").to_string(), "http://site/x");
   EXPECT_EQ(Uri("https://site:443/x").to_string(), "https://site/x");

@@ -3,16 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
+#include "tests/support/platform_error.h"
 #include "tests/support/scratch_folder.h"
 
 namespace pellora::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using pellora::testing::error_code_of;
 
 class FilesContract : public ::testing::Test {
  protected:
@@ -156,26 +157,16 @@ TEST_F(FilesContract, PathsLongerThanTheWindowsLimitWork) {
   EXPECT_NO_THROW(files_.ensure_folder_exists(folder));
 }
 
-uint32_t storage_error_of(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const PlatformError& error) {
-    EXPECT_FALSE(error.message().empty());
-    return error.code();
-  }
-  return 0;
-}
-
 TEST_F(FilesContract, StorageCallsRaiseWindowsErrors) {
   write("file.txt", "x");
-  EXPECT_EQ(storage_error_of([&] { files_.read_text(path("missing.txt")); }), 0x80070002u);
-  EXPECT_EQ(storage_error_of([&] { files_.read_text(path("missing/file.txt")); }), 0x80070003u);
-  EXPECT_EQ(storage_error_of([&] { files_.ensure_folder_exists(path("missing")); }), 0x80070002u);
-  EXPECT_EQ(storage_error_of([&] { files_.ensure_folder_exists(path("file.txt")); }), 0x8007010Bu);
-  EXPECT_EQ(storage_error_of([&] { files_.create_file_replace_existing(path("missing"), "a"); }),
+  EXPECT_EQ(error_code_of([&] { files_.read_text(path("missing.txt")); }), 0x80070002u);
+  EXPECT_EQ(error_code_of([&] { files_.read_text(path("missing/file.txt")); }), 0x80070003u);
+  EXPECT_EQ(error_code_of([&] { files_.ensure_folder_exists(path("missing")); }), 0x80070002u);
+  EXPECT_EQ(error_code_of([&] { files_.ensure_folder_exists(path("file.txt")); }), 0x8007010Bu);
+  EXPECT_EQ(error_code_of([&] { files_.create_file_replace_existing(path("missing"), "a"); }),
             0x80070002u);
-  EXPECT_EQ(storage_error_of([&] { files_.write_text(path("missing/a.txt"), "a"); }), 0x80070003u);
-  EXPECT_EQ(storage_error_of([&] { files_.ensure_folder_exists(scratch_.path()); }), 0u);
+  EXPECT_EQ(error_code_of([&] { files_.write_text(path("missing/a.txt"), "a"); }), 0x80070003u);
+  EXPECT_EQ(error_code_of([&] { files_.ensure_folder_exists(scratch_.path()); }), 0u);
 }
 
 // Two downloads of one name at once (two starts a moment apart): each writes its own file, the

@@ -6,14 +6,16 @@
 
 #include <chrono>
 #include <fstream>
-#include <functional>
 #include <thread>
 
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
+#include "tests/support/platform_error.h"
 
 namespace pellora::platform {
 namespace {
+
+using pellora::testing::error_code_of;
 
 std::string site_url(const std::string& path) {
   std::ifstream port_file(TREVALON_TEST_SITE_DIR "/port");
@@ -39,16 +41,6 @@ std::vector<uint8_t> read_all(HttpResponse& response) {
   return body;
 }
 
-uint32_t error_of(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const PlatformError& error) {
-    EXPECT_FALSE(error.message().empty());
-    return error.code();
-  }
-  return 0;
-}
-
 Http& http() { return *backend_services().http; }
 
 TEST(HttpContract, BodiesArriveWholeWithTheirLengthThroughRedirects) {
@@ -67,21 +59,21 @@ TEST(HttpContract, BodiesArriveWholeWithTheirLengthThroughRedirects) {
 TEST(HttpContract, FailuresRaiseTheWindowsErrors) {
   const auto missing = http().get_headers(site_url("/missing.bin"));
   EXPECT_EQ(missing->status(), 404u);
-  EXPECT_EQ(error_of([&] { missing->ensure_success_status_code(); }), 0x80190194u);
-  EXPECT_EQ(error_of([&] { http().get_buffer(site_url("/missing.bin"), 1 << 20); }), 0x80190194u);
-  EXPECT_EQ(error_of([&] { http().get_buffer(site_url("/file.bin"), 1000); }),
+  EXPECT_EQ(error_code_of([&] { missing->ensure_success_status_code(); }), 0x80190194u);
+  EXPECT_EQ(error_code_of([&] { http().get_buffer(site_url("/missing.bin"), 1 << 20); }), 0x80190194u);
+  EXPECT_EQ(error_code_of([&] { http().get_buffer(site_url("/file.bin"), 1000); }),
             hresult::file_too_large);
-  EXPECT_EQ(error_of([&] { http().get_buffer(site_url("/truncated.bin"), 1 << 20); }),
+  EXPECT_EQ(error_code_of([&] { http().get_buffer(site_url("/truncated.bin"), 1 << 20); }),
             hresult::connection_aborted);
   // Which error a reset raises depends on the stack and the moment it notices; it must never
   // pass for a body.
-  const uint32_t reset = error_of([&] { http().get_buffer(site_url("/reset.bin"), 1 << 20); });
+  const uint32_t reset = error_code_of([&] { http().get_buffer(site_url("/reset.bin"), 1 << 20); });
   EXPECT_NE(reset, 0u);
   EXPECT_NE(reset, hresult::cancelled);
   // Nothing listens on port 1, and no name under .invalid resolves.
-  EXPECT_EQ(error_of([] { http().get_buffer("http://127.0.0.1:1/", 1 << 20); }),
+  EXPECT_EQ(error_code_of([] { http().get_buffer("http://127.0.0.1:1/", 1 << 20); }),
             hresult::cannot_connect);
-  EXPECT_EQ(error_of([] { http().get_buffer("http://no-such-host.invalid/", 1 << 20); }),
+  EXPECT_EQ(error_code_of([] { http().get_buffer("http://no-such-host.invalid/", 1 << 20); }),
             hresult::name_not_resolved);
 }
 
@@ -90,7 +82,7 @@ TEST(HttpContract, ASilentServerTimesOut) {
   system.set_env("TREVALON_HTTP_STALL_TIMEOUT_MS", "500");
   const auto stalled = http().get_headers(site_url("/stalled.bin"));
   uint8_t chunk[64];
-  EXPECT_EQ(error_of([&] { stalled->read(chunk, sizeof chunk); }), hresult::timeout);
+  EXPECT_EQ(error_code_of([&] { stalled->read(chunk, sizeof chunk); }), hresult::timeout);
   system.set_env("TREVALON_HTTP_STALL_TIMEOUT_MS", "");
 }
 
@@ -102,13 +94,13 @@ TEST(HttpContract, CancelEndsAReadThatWaitsForAStalledServer) {
   });
   const auto start = std::chrono::steady_clock::now();
   uint8_t chunk[64];
-  EXPECT_EQ(error_of([&] { stalled->read(chunk, sizeof chunk); }), hresult::cancelled);
+  EXPECT_EQ(error_code_of([&] { stalled->read(chunk, sizeof chunk); }), hresult::cancelled);
   canceller.join();
   // Only a guard against a read that never returns: the interface promises 100 ms, but under
   // Wine a closed WinHTTP handle does not end its pending read until data arrives, so the
   // backend must end the wait itself, and loaded test machines stretch any bound.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-  EXPECT_EQ(error_of([&] { stalled->read(chunk, sizeof chunk); }), hresult::cancelled);
+  EXPECT_EQ(error_code_of([&] { stalled->read(chunk, sizeof chunk); }), hresult::cancelled);
 }
 
 }  // namespace

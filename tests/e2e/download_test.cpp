@@ -16,6 +16,7 @@
 #include "installer/platform/error.h"
 #include "tests/support/e2e_site.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/platform_error.h"
 
 namespace pellora {
 namespace {
@@ -37,14 +38,11 @@ class DownloadE2E : public ::testing::Test {
 
   // The download's error code, 0 when it succeeded.
   uint32_t download(const std::string& path, uint64_t max_bytes = UINT64_MAX) {
-    try {
+    return testing::error_code_of([&] {
       download_uri_to_folder(
           Uri(server.url(path)), [this] { return target.path(); }, "app.bin",
           "Downloading, please wait", max_bytes);
-    } catch (const platform::PlatformError& error) {
-      return error.code();
-    }
-    return 0;
+    });
   }
   // The earlier download stays whole, alone in its folder.
   void expect_earlier_download_kept() const {

@@ -62,12 +62,9 @@ TEST(TerminalViewLine, ShowsTheStatusTheBarAndThePercentageWithinTheWidth) {
   EXPECT_EQ(terminal_view_line(view, 0, 0),
             "Downloading, please wait  [!!!!!!!!!!--------------] 45% error");
 
-  view = shown("Installation \xC3\xA9\xC3\xA9\xC3\xA9 failed");
-  EXPECT_NE(terminal_view_line(view, 0, 0), terminal_view_line(view, 7, 0))
-      << "the marquee moves from frame to frame";
   // Shortened to the width without splitting a character.
+  view = shown("Installation \xC3\xA9\xC3\xA9\xC3\xA9 failed");
   EXPECT_EQ(terminal_view_line(view, 0, 43), "Installation \xC3\xA9  [=====-------------------]");
-  EXPECT_EQ(terminal_view_line(view, 0, 1000), terminal_view_line(view, 0, 0));
 }
 
 TEST(TerminalView, TextFromASiteCannotDriveTheTerminal) {

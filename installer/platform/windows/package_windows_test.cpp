@@ -6,6 +6,7 @@
 
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
+#include "tests/support/platform_error.h"
 
 namespace pellora::platform {
 namespace {
@@ -14,13 +15,7 @@ TEST(WindowsCurrentPackage, WithoutIdentityThePackageIsARuntimeErrorWithItsCode)
   CurrentPackage& package = *backend_services().current_package;
   EXPECT_EQ(package.get_current_package_full_name_result(), win32::no_package);
   constexpr uint32_t class_not_registered = 0x80040154;
-  try {
-    package.installed_path();
-    FAIL() << "Package.Current answered";
-  } catch (const PlatformError& error) {
-    EXPECT_EQ(error.code(), class_not_registered);
-    EXPECT_FALSE(error.message().empty());
-  }
+  EXPECT_EQ(testing::error_code_of([&] { package.installed_path(); }), class_not_registered);
   EXPECT_THROW(package.family_name(), PlatformError);
 }
 
