@@ -5,8 +5,6 @@
 #include <map>
 #include <vector>
 
-#include "launcher/fatal_error.h"
-
 namespace launcher {
 namespace {
 
@@ -130,17 +128,6 @@ TEST(PrepareEnvironment, HomeTakesTheWholeProfileStaysWithoutOneAndGoesWithAnEmp
   empty_profile.variables = {{"USERPROFILE", ""}, {"HOME", "/old"}};
   prepare_environment(LauncherConfig{}, empty_profile);
   EXPECT_FALSE(empty_profile.variables.contains("HOME"));
-}
-
-TEST(FatalErrorDeathTest, PrintsTheMessageAndExitsWithOne) {
-#if defined(_WIN32)
-  // GoogleTest reads the child's output back in text mode there, which makes "\r\n" a "\n".
-  const char* const expected = "^Failed to create JVM: Error 0xffffffff\n$";
-#else
-  const char* const expected = "^Failed to create JVM: Error 0xffffffff\r\n$";
-#endif
-  EXPECT_EXIT(fatal_error("Failed to create JVM: Error 0x%x", static_cast<unsigned>(-1)),
-              testing::ExitedWithCode(1), expected);
 }
 
 }  // namespace

@@ -91,15 +91,15 @@ TEST_F(FilesContract, DeleteRemovesATree) {
   EXPECT_NE(files_.shell_delete(path("tree")).result, 0);
 }
 
-TEST_F(FilesContract, CreateDirectorySetsTheWindowsLastError) {
+TEST_F(FilesContract, CreateDirectoryAndCopyFileSetTheWindowsLastError) {
   EXPECT_TRUE(files_.create_directory(path("made")));
   EXPECT_FALSE(files_.create_directory(path("made")));
   EXPECT_EQ(get_last_error(), win32::already_exists);
   EXPECT_FALSE(files_.create_directory(path("missing/child")));
   EXPECT_EQ(get_last_error(), win32::path_not_found);
-}
+  fs::remove(path("made"));
 
-TEST_F(FilesContract, CopyFileReplacesTheTargetOrSetsTheLastError) {
+  // A copy replaces the target unless told not to.
   write("program", "new program");
   write("copy", "old");
   ASSERT_TRUE(files_.copy_file(path("program"), path("copy"), false));

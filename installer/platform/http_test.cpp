@@ -60,7 +60,8 @@ TEST(HttpContract, FailuresRaiseTheWindowsErrors) {
   const auto missing = http().get_headers(site_url("/missing.bin"));
   EXPECT_EQ(missing->status(), 404u);
   EXPECT_EQ(error_code_of([&] { missing->ensure_success_status_code(); }), 0x80190194u);
-  EXPECT_EQ(error_code_of([&] { http().get_buffer(site_url("/missing.bin"), 1 << 20); }), 0x80190194u);
+  EXPECT_EQ(error_code_of([&] { http().get_buffer(site_url("/missing.bin"), 1 << 20); }),
+            0x80190194u);
   EXPECT_EQ(error_code_of([&] { http().get_buffer(site_url("/file.bin"), 1000); }),
             hresult::file_too_large);
   EXPECT_EQ(error_code_of([&] { http().get_buffer(site_url("/truncated.bin"), 1 << 20); }),

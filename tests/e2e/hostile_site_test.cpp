@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <functional>
 #include <future>
-#include <iostream>
 #include <thread>
 
 #include "installer/core/progress_window.h"
@@ -164,7 +163,6 @@ class HostileSite : public testing::SiteTest {
       result.how += ": " + detail.substr(0, detail.find('\n'));
       // Whatever arrived, nothing from the site may have been started.
       EXPECT_TRUE(fake.shell.calls.empty()) << fake.shell.calls.front().file;
-      started_after_failure_ += fake.shell.calls.empty() ? 0 : 1;
     }
     EXPECT_FALSE(has_current_operation());
     return result;
@@ -212,11 +210,9 @@ class HostileSite : public testing::SiteTest {
   const std::string rescue_body_ = pattern(48 * 1024, 'r');
   const std::string installer_body_ = pattern(64 * 1024, 'i');
   int cases_ = 0;
-  int started_after_failure_ = 0;
 };
 
 TEST_F(HostileSite, NoFaultIsTakenAsSuccessAndNoPartialProgramIsStarted) {
-  int taken_as_success = 0;
   for (const PathInfo& info : paths) {
     // A drip of about a dozen pieces, 20 ms apart, of the whole file.
     const auto size = static_cast<size_t>(fs::file_size(site_ / info.site_file));
@@ -229,17 +225,9 @@ TEST_F(HostileSite, NoFaultIsTakenAsSuccessAndNoPartialProgramIsStarted) {
       const Attempt result = attempt(info, fault);
       // Without a fault, or with a slow drip of the whole body, the path must succeed.
       const bool delivers = fault == "none" || fault.starts_with("drip");
-      std::cout << "  " << info.name << " / " << fault << ": "
-                << (result.success ? "succeeded" : "failed") << " (" << result.how << ")\n";
       EXPECT_EQ(result.success, delivers) << result.how;
-      if (result.success && !delivers) ++taken_as_success;
     }
   }
-  std::cout << "hostile site matrix: " << std::size(paths) * std::size(damaging_faults)
-            << " fault cases, " << taken_as_success << " taken as success, "
-            << started_after_failure_ << " programs started after a failure" << std::endl;
-  EXPECT_EQ(taken_as_success, 0);
-  EXPECT_EQ(started_after_failure_, 0);
 }
 
 }  // namespace

@@ -176,23 +176,15 @@ TEST_F(LauncherEndToEnd, AnUpdaterWithoutItsNativeStopsBeforeAnyOtherJniCall) {
   EXPECT_EQ(result.out, "") << "the application never ran";
 }
 
-// What `burn launcher` adds to the guarantees both burns share (checked for the installer):
-// where the record goes, the counts and the size the record may have.
-TEST_F(LauncherEndToEnd, BurnWritesTheRecordAndRefusesWhatDoesNotFit) {
+// What `burn launcher` adds to the guarantees both burns share (checked for the installer): the
+// counts and the size the record may have. Where the record goes, every run above shows.
+TEST_F(LauncherEndToEnd, BurnRefusesARecordThatDoesNotFit) {
   const std::string burn = bin_dir + "/burn";
   const std::string source = bin_dir + "/launcher";
   const auto run_burn = [&](const std::string& out, std::vector<std::string> extra) {
     extra.insert(extra.begin(), {"launcher", source, sandbox_.path(out).string()});
     return sandbox_.run(burn, extra).code();
   };
-  ASSERT_EQ(run_burn("burned", {"--main-class", "a.B"}), 0);
-  const std::string marker =
-      "BURNED_IN_DATA af64800a3aa1f27ec27ffae50c69f51e59488dcc5e9ff7cf52e345ff9e64418b";
-  const std::string burned = pellora::testing::read_file(sandbox_.path("burned"));
-  const size_t start = pellora::testing::read_file(source).find(marker);
-  EXPECT_EQ(burned.substr(start, 12), std::string("\0\0\0\0\0a.B\0\0\0\0\0", 12));
-  EXPECT_EQ(burned[start + 16463], '\0');
-
   std::vector<std::string> options = {"--main-class", "a.B"};
   for (int i = 0; i < 256; ++i) options.insert(options.end(), {"--jvm-option", "-Da"});
   EXPECT_NE(run_burn("x", options), 0);

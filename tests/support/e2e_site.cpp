@@ -1,7 +1,6 @@
 #include "tests/support/e2e_site.h"
 
 #include <cstdlib>
-#include <sstream>
 #include <thread>
 
 #include "installer/platform/deployment.h"
@@ -32,27 +31,6 @@ bool wait_until(const std::function<bool()>& condition, std::chrono::millisecond
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
-}
-
-ProbeReport ProbeReport::parse(const std::string& text) {
-  ProbeReport report;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    const size_t equals = line.find('=');
-    report.entries.emplace(line.substr(0, equals), line.substr(equals + 1));
-  }
-  return report;
-}
-
-std::string ProbeReport::value(const std::string& key) const {
-  const auto it = entries.find(key);
-  return it == entries.end() ? "<missing>" : it->second;
-}
-
-std::vector<std::string> ProbeReport::values(const std::string& key) const {
-  std::vector<std::string> found;
-  for (auto [it, end] = entries.equal_range(key); it != end; ++it) found.push_back(it->second);
-  return found;
 }
 
 SiteTest::SiteTest(const std::string& name, std::chrono::milliseconds patience)

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/support/platform_sandbox.h"
+#include "tests/support/probe_report.h"
 #include "tests/support/site_server.h"
 
 namespace pellora::testing {
@@ -25,16 +26,6 @@ extern const std::string error_box_intro;
 // Polls `condition` every 20 ms until it holds (true) or `limit` has passed (false).
 bool wait_until(const std::function<bool()>& condition,
                 std::chrono::milliseconds limit = std::chrono::seconds(30));
-
-// What the probe application wrote: its "key=value" lines in order.
-struct ProbeReport {
-  std::multimap<std::string, std::string> entries;
-
-  static ProbeReport parse(const std::string& text);
-  // The first value of `key`, or "<missing>".
-  std::string value(const std::string& key) const;
-  std::vector<std::string> values(const std::string& key) const;
-};
 
 class SiteTest : public ::testing::Test {
  protected:
