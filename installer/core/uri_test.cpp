@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "installer/platform/error.h"
+#include "tests/support/platform_error.h"
 
 namespace pellora {
 namespace {
 
+using pellora::testing::error_code_of;
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 TEST(Uri, SplitsThePartsAndKeepsACanonicalTextForm) {
@@ -46,13 +48,7 @@ TEST(Uri, RejectsWhatIsNotAnAbsoluteUri) {
   for (const char* text :
        {"", "metadata.properties", "/tmp/x", "://x", "1http://x", "ht tp://x", "http:/x", "http://",
         "http://:80/", "http://host:99999/", "http://host:8a/", "http://ho st/"}) {
-    try {
-      Uri uri(text);
-      ADD_FAILURE() << "accepted " << text;
-    } catch (const platform::PlatformError& error) {
-      EXPECT_EQ(error.code(), platform::hresult::invalid_arg) << text;
-      EXPECT_NE(error.message().find("not an absolute URI"), std::string::npos) << text;
-    }
+    EXPECT_EQ(error_code_of([text] { Uri{text}; }), platform::hresult::invalid_arg) << text;
   }
 }
 

@@ -135,9 +135,9 @@ TEST_F(FetchMetadata, FailuresGiveNothing) {
   EXPECT_TRUE(fake.debug.contains("Failed to parse " + url +
                                   ": malformed \\u escape (invalid stoi argument)\n"));
   EXPECT_FALSE(fake.debug.contains("Parsed metadata:"));
-}
 
-TEST_F(FetchMetadata, AnInvalidSiteAddressIsRaised) {
+  // An invalid site address is raised, not fetched.
+  http.requests.clear();
   burned_in_settings.site_base_url = "not a url/";
   EXPECT_THROW(fetch_metadata(), platform::PlatformError);
   EXPECT_TRUE(http.requests.empty());

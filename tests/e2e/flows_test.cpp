@@ -1,9 +1,6 @@
-// The installer's flows end to end: burned copies of pellora against a site served on loopback,
-// installing into a fresh stand-in root per scenario, with standin-probe as the application (it
-// records its arguments, identity and environment) and, once, the demo application on a JVM
-// through the launcher. These check the wiring of the chains of processes; which way each run
-// mode goes, the retry budgets and the texts are checked by the unit tests of the flow and the
-// install.
+// The wiring of the installer's chains of processes: burned copies of pellora against a site on
+// loopback, a fresh stand-in root each, standin-probe (or once the demo on a JVM) as the
+// application. Run modes, budgets and texts are the flow's and the install's unit tests'.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -75,10 +72,8 @@ TEST_F(Flows, CtrlCDuringASlowPackageDownloadExitsWithFive) {
   EXPECT_FALSE(fs::exists(installed("1.0.0.0")));
 }
 
-// The first install from the downloaded installer meets an untrusted signer and imports the
-// certificate once; the packaged entry, opened by the launch URI, then starts the demo on the JVM
-// through the launcher with the arguments as given, and the demo counts its starts in the
-// package's data folder.
+// The first install imports the certificate once for an untrusted signer; the launch URI then
+// starts the demo on the JVM with the arguments as given, counting its starts in its data folder.
 TEST_F(Flows, AFirstInstallImportsTheCertificateAndStartsTheDemoOnTheJvm) {
   app_exe_ = "bin/launcher";
   const fs::path app = sandbox_.path("demo-app");
@@ -113,9 +108,8 @@ TEST_F(Flows, AFirstInstallImportsTheCertificateAndStartsTheDemoOnTheJvm) {
 }
 
 // packaged copy -> temporary updater (forced update) -> launch URI (start_app) -> application,
-// started several times a moment apart as a double-click does while an update is due: every
-// start either runs the new version's application with its arguments or is ended by the update
-// that replaces its package; none ends in an error box.
+// started several times a moment apart while an update is due: every start runs the new version
+// or is ended by the update that replaces its package; none ends in an error box.
 TEST_F(Flows, StartsAMomentApartDuringAnUpdateRunTheApplicationOrEndWithTheOldPackage) {
   publish("1.0.0.0", {"--aggressive-updates"});
   install_from_site();

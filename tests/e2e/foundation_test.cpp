@@ -1,10 +1,11 @@
 // The installer's start-up and the packaging step, run as the built programs: an installer that
 // was never burned refuses to start, and `burn installer` gives a program whose settings read
-// back exactly (the flows' suites run burned programs).
+// back exactly and whose flow starts.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -16,6 +17,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using pellora::testing::error_box_intro;
 using pellora::testing::has;
 using pellora::testing::PlatformSandbox;
@@ -42,7 +44,7 @@ TEST(Foundation, AnInstallerThatWasNeverBurnedRefusesToStart) {
   EXPECT_TRUE(fs::is_empty(sandbox.tmp())) << "the flow never started";
 }
 
-TEST(Foundation, ABurnedInstallerReadsItsSettingsBack) {
+TEST(Foundation, ABurnedInstallerReadsItsSettingsBackAndStartsItsWork) {
   PlatformSandbox sandbox;
   const std::string original = read_file(bin_dir + "/pellora");
   const fs::path burned_path = sandbox.path("pellora");
@@ -81,6 +83,15 @@ TEST(Foundation, ABurnedInstallerReadsItsSettingsBack) {
   EXPECT_EQ(burned.compare(0, block, original, 0, block), 0);
   EXPECT_EQ(burned.compare(block + record, std::string::npos, original, block + record), 0);
   EXPECT_FALSE(has(burned, marker));
+
+  // Nothing answers on the site's port: the first install fails, and says so.
+  const ProgramOutcome outcome = sandbox.run(burned_path.string(), {}, 60s);
+  EXPECT_EQ(outcome.code(), 1) << outcome.err;
+  EXPECT_TRUE(has(outcome.err, "Initial installation.\n")) << outcome.err;
+  const std::string failure =
+      "Failed to install http://127.0.0.1:9/app/App.appinstaller due to error: ";
+  EXPECT_EQ(read_file(sandbox.root() / "clipboard.txt").rfind(failure, 0), 0u);
+  EXPECT_TRUE(has(outcome.err, error_box_intro + failure)) << outcome.err;
 }
 
 // The guarantees both burns share, shown for the installer.

@@ -1,14 +1,9 @@
-// A hostile or broken site against every download path of the installer: the metadata file, the
-// certificate, the escape hatch, the new installer, and the deployment service's .appinstaller
-// and package downloads. Real HTTP, files and deployment service; only the window, the shell,
-// the system calls and the clipboard are fakes, so the test sees every program start.
-//
-// Every fault that damages or withholds the body must end as a failed download: never taken as
-// success, no downloaded program started, no partial or cut file left as the target. A slow drip
-// of a complete body is no fault to refuse (the stall time-out measures silence, not total
-// time): it must succeed and deliver the body intact. An endless body read into memory fails at
-// its cap; one streamed into a program file would take minutes to reach its 4 GiB cap (checked
-// with a small cap in download_test.cpp), so there the user's Cancel ends it, as in practice.
+// A hostile or broken site against every download path of the installer, with real HTTP, files
+// and deployment service (the shell is faked, so the test sees every program start). A fault
+// that damages or withholds the body must fail: nothing started, no cut file left as the target.
+// A slow drip of a whole body must succeed intact (the stall time-out measures silence). An
+// endless body streamed into a program file would take minutes to reach its 4 GiB cap (a small
+// cap is checked in download_test.cpp), so there the user's Cancel ends it, as in practice.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -90,8 +85,7 @@ class HostileSite : public testing::SiteTest {
     SiteTest::TearDown();
   }
 
-  // Runs one download path against the site as it behaves now, in a fresh platform root and
-  // temporary folder, and checks what must hold whatever the outcome.
+  // Runs one download path in a fresh root and checks what must hold whatever the outcome.
   Attempt attempt(const PathInfo& info, const std::string& fault) {
     const std::string root = work_.path("case-" + std::to_string(++cases_) + "/root");
     fs::create_directories(root + "/trust");
@@ -169,8 +163,7 @@ class HostileSite : public testing::SiteTest {
   }
 
   // Runs `work`; an exit (the error box) or a platform error is a failure. With `press_cancel`
-  // the user presses Cancel once the download has run for a moment, as they would with a
-  // download that never ends.
+  // the user presses Cancel once the download has run for a moment.
   Attempt ends_in_exit(const std::function<bool()>& work, bool press_cancel) {
     auto outcome = std::async(std::launch::async, [&work] {
       bool done = false;
@@ -188,8 +181,7 @@ class HostileSite : public testing::SiteTest {
     return outcome.get();
   }
 
-  // A downloaded program is started only when it arrived whole; otherwise there is no target,
-  // and nothing half-written lies beside where it would be.
+  // A program is started only when it arrived whole; else no target, nothing half-written.
   void check_downloaded_program(const testing::ScopedFakePlatform& fake, const Attempt& result,
                                 const std::string& local, const std::string& body) {
     for (const auto& entry : fs::directory_iterator(fs::path(local).parent_path())) {

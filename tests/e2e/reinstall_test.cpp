@@ -1,7 +1,5 @@
-// The reinstall chain end to end: an installed application whose site publishes the installer as
-// its escape hatch, in the reinstall mode. The chain backs the data up, removes the
-// package, hands over to the site's installer, installs again, restores the data and starts the
-// application with the command line it had; a backup that cannot be made removes nothing.
+// The reinstall chain end to end, started by the site's escape hatch: back the data up, remove
+// the package, install again, restore the data and start the application with its command line.
 
 #include <gtest/gtest.h>
 
@@ -31,8 +29,7 @@ constexpr char old_version[] = "1.0.0.0";
 constexpr char new_version[] = "1.1.0.0";
 constexpr char no_backup[] = "The application's data could not be backed up";
 
-// Every file under the three data folders: path relative to the family's folder -> a hash of its
-// content (short to print when they differ).
+// Every data file: its path under the family's folder -> a hash of its content.
 using DataFiles = std::map<std::string, size_t>;
 
 // pellora with aggressive updates: a packaged copy whose escape hatch runs then starts nothing
@@ -68,8 +65,7 @@ class Reinstall : public SiteTest {
     }
   }
 
-  // Every file under `base`'s three folders, named as under the package's data folder: `folders`
-  // are their names under `base`, in the order LocalState, RoamingState, LocalCache.
+  // The data files under `base`, whose `folders` hold LocalState, RoamingState and LocalCache.
   DataFiles data_files(const fs::path& base,
                        std::array<const char*, 3> folders = {"LocalState", "RoamingState",
                                                              "LocalCache"}) const {

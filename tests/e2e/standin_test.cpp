@@ -177,8 +177,7 @@ TEST_F(StandinTest, EachRefusalCarriesItsCodeAndInstallsNothing) {
   fs::remove_all(root_ + "/trust");
   EXPECT_TRUE(install().failed_with(0x800B0109u));
   EXPECT_FALSE(fs::exists(installed("1.1.0.0")));
-  // PowerShell imports for an elevated process only (the installer's first install plays the
-  // elevated import).
+  // PowerShell imports for an elevated process only.
   const std::string command = "Import-Certificate -FilePath '" + site_.string() +
                               "/E2E.cer' -CertStoreLocation \"Cert:\\LocalMachine\\TrustedPeople\"";
   EXPECT_NE(sandbox_.run(bin_dir + "/powershell", split_command_line(command)).code(), 0);
@@ -212,9 +211,8 @@ TEST_F(StandinTest, AnEscapingEntryOrAManifestThatDoesNotMatchIsRefused) {
   EXPECT_TRUE(nothing_installed());
 }
 
-// A process ended at any step of an upgrade's commit (a killed installer, a closed window)
-// leaves a store that the next operation repairs: one registered version, no orphaned folder,
-// no staging left, the protocol on the registered package.
+// A process ended at any step of an upgrade's commit leaves a store that the next operation
+// repairs: one registered version, no orphaned folder or staging, the protocol on the package.
 TEST_F(StandinTest, AnUpgradeEndedAtAnyStepOfItsCommitIsRepairedByTheNextOperation) {
   for (const char* step : {"renamed", "registered", "protocols", "unregistered-old"}) {
     SCOPED_TRACE(step);

@@ -45,19 +45,16 @@ class SiteTest : public ::testing::Test {
   std::string chain_err() const { return read_file(sandbox_.path("stderr.txt")); }
   std::string clipboard() const { return read_file(sandbox_.root() / "clipboard.txt"); }
 
-  // The environment of every program the test starts: the shell finds the PowerShell stand-in
-  // on PATH, and the probe application knows where to report.
+  // The environment of every program the test starts (PATH to the tools, the probe's report).
   std::map<std::string, std::string> environment(
       std::map<std::string, std::string> extra = {}) const;
   // Runs a build tool in the sandbox; it must succeed.
   void run_tool(const std::vector<std::string>& command) const;
 
-  // Burns pellora with the settings of `version` of this site, `app_exe_`, the certificate and
-  // `options`.
+  // Burns pellora for `version` of this site, with `app_exe_`, the certificate and `options`.
   void burn_installer(const std::filesystem::path& out, const std::string& version,
                       const std::vector<std::string>& options = {}) const;
-  // Runs make-site for `version` of this site's package with the certificate "<name>.cer" and
-  // `options`, and trusts the certificate.
+  // Runs make-site for `version` of this site with `options`, and trusts its certificate.
   void make_site(const std::string& version, const std::vector<std::string>& options) const;
   // Publishes `version` with the installer burned with `options` as the entry executable (opened
   // by the launch URI), `files` (by default the probe as bin/app) and `extra` make-site options.
@@ -69,8 +66,7 @@ class SiteTest : public ::testing::Test {
 
   // The application's report, once it has started (it may be the last of a chain of processes).
   std::optional<ProbeReport> wait_for_app() const;
-  // Whether every program started from the sandbox (installers, their copies, the application)
-  // has ended; they are detached, so they are nobody's children to wait for.
+  // Whether every (detached) program started from the sandbox has ended.
   bool wait_for_chain_to_end() const;
 
   const std::string name_;

@@ -22,8 +22,8 @@ struct ProbeReport {
   }
   // The first value of `key`, or "<missing>".
   std::string value(const std::string& key) const {
-    const auto it = entries.find(key);
-    return it == entries.end() ? "<missing>" : it->second;
+    const auto found = entries.find(key);
+    return found == entries.end() ? "<missing>" : found->second;
   }
   std::vector<std::string> values(const std::string& key) const {
     std::vector<std::string> found;

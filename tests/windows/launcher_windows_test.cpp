@@ -17,7 +17,6 @@
 namespace {
 
 using launcher::platform::windows::to_utf16;
-using launcher::platform::windows::to_utf8;
 
 namespace fs = std::filesystem;
 
