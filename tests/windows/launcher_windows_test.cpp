@@ -160,4 +160,10 @@ TEST_F(LauncherOnWindows, HandsTheJvmItsOptionsArgumentsStackAndEnvironment) {
   }
 }
 
+TEST_F(LauncherOnWindows, DoesNotStartWithoutTheJvmLibrary) {
+  const LauncherRun run = launch({"anything"});
+  EXPECT_NE(run.exit_code, 0u);
+  EXPECT_TRUE(run.record.entries.empty());
+}
+
 }  // namespace

@@ -43,15 +43,6 @@ std::string read_for(int fd, std::chrono::milliseconds wait, size_t enough = SIZ
   }
 }
 
-struct Pipe {
-  Pipe() { EXPECT_EQ(::pipe(fds), 0); }
-  ~Pipe() {
-    ::close(fds[0]);
-    ::close(fds[1]);
-  }
-  int fds[2] = {-1, -1};
-};
-
 TEST(TerminalViewLine, ShowsTheStatusTheBarAndThePercentageWithinTheWidth) {
   WindowView view = shown("Downloading, please wait");
   view.marquee = false;
@@ -109,13 +100,14 @@ TEST(TerminalView, HidingOrStartingAProgramErasesTheLineAtOnce) {
 // The signals are the window's events. In a child process, so that blocking them and taking
 // them with sigwait does not disturb this test program.
 TEST(TerminalView, CtrlCCancelsAndTerminateOrHangUpClose) {
-  Pipe events;
+  int events[2];
+  ASSERT_EQ(::pipe(events), 0);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     block_window_signals();
     auto view = make_terminal_view(::open("/dev/null", O_WRONLY), ::open("/dev/null", O_RDONLY));
-    const int out = events.fds[1];
+    const int out = events[1];
     WindowCallbacks callbacks;
     callbacks.on_event = [out](WindowEvent event) {
       const char c = event == WindowEvent::cancel ? 'c' : 'x';
@@ -126,17 +118,19 @@ TEST(TerminalView, CtrlCCancelsAndTerminateOrHangUpClose) {
     std::this_thread::sleep_for(20s);
     _exit(0);
   }
-  EXPECT_EQ(read_for(events.fds[0], 5000ms, 1), "r");
+  EXPECT_EQ(read_for(events[0], 5000ms, 1), "r");
   ::kill(child, SIGINT);
-  EXPECT_EQ(read_for(events.fds[0], 2000ms, 1), "c");
+  EXPECT_EQ(read_for(events[0], 2000ms, 1), "c");
   ::kill(child, SIGTERM);
-  EXPECT_EQ(read_for(events.fds[0], 2000ms, 1), "x");
+  EXPECT_EQ(read_for(events[0], 2000ms, 1), "x");
   ::kill(child, SIGHUP);
-  EXPECT_EQ(read_for(events.fds[0], 2000ms, 1), "x");
+  EXPECT_EQ(read_for(events[0], 2000ms, 1), "x");
   ::kill(child, SIGKILL);
   int status = 0;
   ::waitpid(child, &status, 0);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the signals did not kill it";
+  ::close(events[0]);
+  ::close(events[1]);
 }
 
 }  // namespace
