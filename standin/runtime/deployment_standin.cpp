@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "installer/platform/windows/wide_text.h"
 #include "standin/runtime/standin_runtime.h"
 
 namespace standin::runtime {
@@ -56,11 +57,7 @@ std::vector<std::wstring> script_lines() {
     bytes.append(buffer, read);
   }
   std::fclose(file);
-  std::wstring text(bytes.size(), L'\0');
-  text.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(),
-                                                      static_cast<int>(bytes.size()), text.data(),
-                                                      static_cast<int>(text.size()))));
-  std::wistringstream stream(text);
+  std::wistringstream stream(pellora::platform::windows::to_utf16(bytes));
   for (std::wstring line; std::getline(stream, line);) {
     if (!line.empty() && line.back() == L'\r') line.pop_back();
     if (!line.empty() && line[0] != L'#') lines.push_back(line);

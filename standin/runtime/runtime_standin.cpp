@@ -6,6 +6,7 @@
 
 #include "installer/platform/windows/runtime/deployment.h"
 #include "installer/platform/windows/runtime/storage.h"
+#include "installer/platform/windows/wide_text.h"
 #include "standin/runtime/standin_runtime.h"
 
 namespace standin::runtime {
@@ -109,12 +110,7 @@ std::wstring own_folder() {
 void record(const std::wstring& line) {
   static std::mutex mutex;
   const std::lock_guard lock(mutex);
-  const int size = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), text.data(), size,
-                      nullptr, nullptr);
-  text += '\n';
+  const std::string text = pellora::platform::windows::to_utf8(line) + '\n';
   if (FILE* file = _wfopen((own_folder() + L"record.txt").c_str(), L"ab")) {
     std::fwrite(text.data(), 1, text.size(), file);
     std::fclose(file);

@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <string>
 
-#include "launcher/platform/windows/wide_text.h"
+#include "installer/platform/windows/wide_text.h"
 
 int main() {
   wchar_t own_path[MAX_PATH] = L"";
   GetModuleFileNameW(nullptr, own_path, MAX_PATH);
-  const std::string line = launcher::platform::windows::to_utf8(GetCommandLineW()) + "\n";
+  const std::string line = pellora::platform::windows::to_utf8(GetCommandLineW()) + "\n";
   FILE* file = _wfopen((std::wstring(own_path) + L".txt").c_str(), L"ab");
   if (file == nullptr) return 1;
   std::fwrite(line.data(), 1, line.size(), file);

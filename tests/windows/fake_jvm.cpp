@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "installer/platform/windows/wide_text.h"
 #include "jni.h"
-#include "launcher/platform/windows/wide_text.h"
 
 namespace {
 
-using launcher::platform::windows::to_utf16;
-using launcher::platform::windows::to_utf8;
+using pellora::platform::windows::to_utf16;
+using pellora::platform::windows::to_utf8;
 
 std::wstring variable(const wchar_t* name, bool* present = nullptr) {
   wchar_t value[32768];

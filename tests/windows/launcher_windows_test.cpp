@@ -10,13 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "launcher/platform/windows/wide_text.h"
+#include "installer/platform/windows/wide_text.h"
 #include "tests/support/probe_report.h"
 #include "tests/support/scratch_folder.h"
 
 namespace {
 
-using launcher::platform::windows::to_utf16;
+using pellora::platform::windows::to_utf16;
 
 namespace fs = std::filesystem;
 

@@ -21,12 +21,12 @@
 #include <cstdio>
 #include <string>
 
-#include "launcher/platform/windows/wide_text.h"
+#include "installer/platform/windows/wide_text.h"
 
 namespace {
 
-using launcher::platform::windows::to_utf16;
-using launcher::platform::windows::to_utf8;
+using pellora::platform::windows::to_utf16;
+using pellora::platform::windows::to_utf8;
 
 HWND wait_for(const wchar_t* title, bool visible) {
   for (int attempt = 0; attempt < 3000; ++attempt) {

@@ -7,7 +7,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 #include "installer/platform/windows/services_windows.h"
 
@@ -46,17 +45,7 @@ class WindowsSystem final : public System {
 
   void sleep_ms(uint32_t milliseconds) override { Sleep(milliseconds); }
 
-  std::string module_file_name() override {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-      const DWORD length =
-          GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-      if (length == 0) return {};
-      if (length < buffer.size()) return to_utf8(std::wstring_view(buffer.data(), length));
-      if (buffer.size() >= 32768) return {};
-      buffer.resize(buffer.size() * 2);
-    }
-  }
+  std::string module_file_name() override { return own_program_path(); }
 
   std::string temp_path() override {
     wchar_t buffer[MAX_PATH + 1];

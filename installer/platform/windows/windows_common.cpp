@@ -2,30 +2,10 @@
 
 #include <objbase.h>
 
-#include <vector>
 
 #include "installer/platform/backend.h"
 
 namespace pellora::platform::windows {
-
-std::wstring to_utf16(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int size = static_cast<int>(utf8.size());
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-  std::wstring text(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), length);
-  return text;
-}
-
-std::string to_utf8(std::wstring_view utf16) {
-  if (utf16.empty()) return {};
-  const int size = static_cast<int>(utf16.size());
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, text.data(), length, nullptr, nullptr);
-  return text;
-}
 
 std::wstring to_win32_path(std::string_view utf8_path) {
   std::wstring path = to_utf16(utf8_path);

@@ -1,7 +1,7 @@
 #pragma once
-// What the Windows backend's files share: UTF-8 <-> UTF-16 at the edge of every call, paths in
-// the form Win32 takes, owned handles, and the platform error from a Win32 error. Only this
-// folder includes it.
+// What the Windows backend's files share: UTF-8 <-> UTF-16 at the edge of every call (from
+// wide_text.h), paths in the form Win32 takes, owned handles, and the platform error from a Win32
+// error. Only this folder includes it.
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -16,12 +16,9 @@
 #include <string_view>
 
 #include "installer/platform/error.h"
+#include "installer/platform/windows/wide_text.h"
 
 namespace pellora::platform::windows {
-
-// Invalid sequences become U+FFFD, as MultiByteToWideChar and WideCharToMultiByte leave them.
-std::wstring to_utf16(std::string_view utf8);
-std::string to_utf8(std::wstring_view utf16);
 
 // A path for the Win32 file calls: separators made "\", and a path too long for MAX_PATH made
 // absolute and given the "\\?\" prefix, which lifts the limit.

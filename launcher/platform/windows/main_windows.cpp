@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "installer/platform/windows/wide_text.h"
 #include "launcher/platform/platform.h"
-#include "launcher/platform/windows/wide_text.h"
 
 namespace {
 
-using launcher::platform::windows::to_utf16;
-using launcher::platform::windows::to_utf8;
+using pellora::platform::windows::to_utf16;
+using pellora::platform::windows::to_utf8;
 
 // The argument vector CommandLineToArgvW allocates, freed with LocalFree.
 struct WideArguments {

@@ -6,16 +6,15 @@
 
 #include <cstdlib>
 #include <string>
-#include <vector>
 
+#include "installer/platform/windows/wide_text.h"
 #include "launcher/platform/platform.h"
-#include "launcher/platform/windows/wide_text.h"
 
 namespace launcher::platform {
 namespace {
 
-using windows::to_utf16;
-using windows::to_utf8;
+using pellora::platform::windows::to_utf16;
+using pellora::platform::windows::to_utf8;
 
 // The known-folder ids and lookup flags, as the shell defines them.
 constexpr GUID local_app_data_id = {
@@ -88,17 +87,7 @@ void write_standard_error(std::string_view text) {
 
 void exit_process(int code) { std::exit(code); }
 
-std::string executable_path() {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD length =
-        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return {};
-    if (length < buffer.size()) return to_utf8(std::wstring_view(buffer.data(), length));
-    if (buffer.size() >= 32768) return {};
-    buffer.resize(buffer.size() * 2);
-  }
-}
+std::string executable_path() { return pellora::platform::windows::own_program_path(); }
 
 char path_separator() { return '\\'; }
 
