@@ -76,22 +76,20 @@ class RunEscapeHatch : public ::testing::Test {
   Metadata metadata;
 };
 
-TEST_F(RunEscapeHatch, AConditionNotMetLogsItsLineAndPublishesNothing) {
-  metadata.escape_hatch_run_if = EscapeHatchRunIf::package_family_changed;
-  metadata.package_family_name = fake.package.family_name_value;
-  metadata.escape_hatch_exe = "https://site.example/fix.exe";
-  EXPECT_FALSE(run_escape_hatch(&metadata));
-  EXPECT_EQ(fake.debug.text(), "Package family name unchanged, not running the escape hatch.\n");
-  EXPECT_TRUE(fake.system.environment.empty());
-}
-
+// The data folders and command line are published only once the escape hatch is to run.
 TEST_F(RunEscapeHatch, AnUnsupportedSchemeIsIgnoredAfterPublishingTheData) {
   forwarded_args = "--file x";
   metadata.escape_hatch_exe = "ftp://site.example/fix.exe?a=1";
+  metadata.escape_hatch_run_if = EscapeHatchRunIf::package_family_changed;
+  metadata.package_family_name = fake.package.family_name_value;
   EXPECT_FALSE(run_escape_hatch(&metadata));
-  EXPECT_EQ(fake.debug.text(),
-            "Running the escape hatch: ftp://site.example/fix.exe?a=1\n"
+  EXPECT_TRUE(fake.system.environment.empty());
+
+  metadata.escape_hatch_run_if = EscapeHatchRunIf::always;
+  EXPECT_FALSE(run_escape_hatch(&metadata));
+  EXPECT_EQ(fake.debug.lines().back(),
             "Unsupported URL scheme (ftp), ignoring the escape hatch.\n");
+  EXPECT_TRUE(fake.debug.contains("Running the escape hatch: ftp://site.example/fix.exe?a=1\n"));
   EXPECT_EQ(fake.system.environment[appdata_local_variable], fake.package.local_folder_value);
   EXPECT_EQ(fake.system.environment[original_command_line_variable], "--file x");
 }

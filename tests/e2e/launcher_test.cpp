@@ -67,14 +67,6 @@ class LauncherEndToEnd : public testing::Test {
   const fs::path launcher_ = app_ / "bin" / "launcher";
 };
 
-TEST_F(LauncherEndToEnd, AnUnburnedLauncherStopsBeforeStartingAnything) {
-  const ProgramOutcome result = sandbox_.run(bin_dir + "/launcher", {});
-  EXPECT_EQ(result.code(), 1);
-  EXPECT_TRUE(has(result.err, "template")) << result.err;
-  EXPECT_TRUE(result.err.ends_with("\r\n")) << result.err;
-  EXPECT_EQ(result.out, "");
-}
-
 TEST_F(LauncherEndToEnd, ArgumentsArriveIntactAndNoOptionVariableReachesTheJvm) {
   ASSERT_EQ(install("Report", {"--default-arg", "--first"}).code(), 0);
   const std::string emoji = "\xf0\x9f\x98\x80";  // U+1F600, outside the BMP

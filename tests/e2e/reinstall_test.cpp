@@ -94,9 +94,7 @@ TEST_F(Reinstall, TheEscapeHatchReinstallsAndTheDataAndCommandLineSurvive) {
   const DataFiles before = data_files(data());
   ASSERT_EQ(before.size(), 7u);
 
-  // The site now offers a new version whose packaged installer has no escape hatch, its
-  // installer, and as the escape hatch the installed version's installer, which its URL's query
-  // tells to reinstall.
+  // The site offers a new version, and as the escape hatch the old installer told to reinstall.
   const fs::path stage = sandbox_.path("stage-site");
   fs::create_directories(stage);
   burn_installer(stage / "installer.exe", new_version, options);
@@ -147,8 +145,7 @@ TEST_F(Reinstall, TheEscapeHatchReinstallsAndTheDataAndCommandLineSurvive) {
   EXPECT_EQ(read_file(backup / "cmd_line.txt"), standin::join_command_line(arguments));
 }
 
-// Every way a reinstall can fail before the package goes leaves the application, its registration
-// and its data as they were: the process ends in the error box with exit code 1.
+// Every way a reinstall can fail before the package goes leaves everything as it was: exit 1.
 TEST_F(Reinstall, AReinstallThatCannotCompleteRemovesNothing) {
   publish(old_version, options);  // the site offers no installer.exe
   install_from_site();
@@ -200,9 +197,8 @@ TEST_F(Reinstall, AReinstallThatCannotCompleteRemovesNothing) {
   }
 }
 
-// The restore in the new package, opened through the launch URI as the site's installer opens
-// it: a folder the backup left out is skipped and the rest comes back; the application gets the
-// saved command line, and never the backup's path.
+// The restore, opened through the launch URI: a folder the backup left out is skipped, the rest
+// comes back, and the application gets the saved command line, never the backup's path.
 TEST_F(Reinstall, TheRestoreTakesWhatTheBackupHoldsAndNeverPassesItsPath) {
   publish(old_version, options);
   install_from_site();
