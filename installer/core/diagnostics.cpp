@@ -15,6 +15,7 @@ struct LogFile {
   std::mutex mutex;
   std::string path;
   std::unique_ptr<platform::AppendableFile> file;
+  bool cannot_move_aside = false;  // then the file grows past the cap rather than churn
 };
 
 LogFile& log_file() {
@@ -44,11 +45,16 @@ void append_to_log_file(std::string_view text) {
   LogFile& log = log_file();
   std::lock_guard lock(log.mutex);
   if (!log.file) return;
-  if (log.file->size() >= log_file_cap_bytes) {
-    // The older half is kept as ".1"; whichever process gets there first starts the new file.
-    log.file.reset();
-    platform::services().files->move_file_replacing(log.path, log.path + ".1");
-    log.file = platform::services().files->open_for_append(log.path);
+  if (!log.cannot_move_aside && log.file->size() >= log_file_cap_bytes) {
+    // The full file is kept as ".1". Another process of the run may have moved it aside already,
+    // leaving this handle on the moved file: only a file still full at the path is moved.
+    platform::Files& files = *platform::services().files;
+    log.file = files.open_for_append(log.path);
+    if (log.file && log.file->size() >= log_file_cap_bytes) {
+      log.file.reset();
+      log.cannot_move_aside = !files.move_file_replacing(log.path, log.path + ".1");
+      log.file = files.open_for_append(log.path);
+    }
     if (!log.file) return;
   }
   std::string record = record_prefix();
@@ -75,6 +81,7 @@ void open_log_file(const std::string& path) {
   std::lock_guard lock(log.mutex);
   log.file = path.empty() ? nullptr : platform::services().files->open_for_append(path);
   log.path = log.file ? path : std::string();
+  log.cannot_move_aside = false;
 }
 
 std::string log_file_path() {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "installer/core/progress_window.h"
 #include "tests/support/fake_platform.h"
 
@@ -24,6 +26,17 @@ TEST(LogFile, KeepsEveryLineWithItsProcessAndMovesAsideAtTheCap) {
   EXPECT_EQ(fake.scratch.read("pellora.log.1").size(), log_file_cap_bytes);
   EXPECT_NE(fake.scratch.read("pellora.log").find("after the cap"), std::string::npos);
   EXPECT_LT(fake.scratch.read("pellora.log").size(), 100u);
+
+  // Another process of the run moved the full file aside first: this one's handle is still on
+  // the moved file, and the new file at the path is kept, as is the older one.
+  fake.scratch.write("pellora.log", std::string(log_file_cap_bytes, 'y'));
+  open_log_file(log);
+  std::filesystem::rename(log, log + ".1");
+  fake.scratch.write("pellora.log", "the other process's first line\n");
+  log_line("after the other's move\n");
+  EXPECT_EQ(fake.scratch.read("pellora.log.1"), std::string(log_file_cap_bytes, 'y'));
+  EXPECT_EQ(fake.scratch.read("pellora.log").rfind("the other process's first line\n", 0), 0u);
+  EXPECT_NE(fake.scratch.read("pellora.log").find("after the other's move"), std::string::npos);
 
   EXPECT_EQ(error_box_text("It broke.", false, log_file_path()),
             "A problem was encountered during installation.\n\nIt broke.\n\n"
