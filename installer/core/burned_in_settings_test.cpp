@@ -86,5 +86,37 @@ TEST(BurnedInSettings, UnconfiguredOrMalformedBlocksLeaveTheSettingsEmpty) {
   EXPECT_EQ(parse(tiny).problem, "");
 }
 
+TEST(BurnedInSettings, AnUpdateKeyAfterTheFlagByteIsReadAndAMangledOneRefused) {
+  const std::string record = std::string(8, '\0') + "\x01";
+  EXPECT_EQ(parse(burned_block(record)).settings.update_key, "") << "the filler is no key";
+
+  std::string hex;
+  std::string key;
+  for (int i = 0; i < 64; ++i) {
+    hex += "0123456789abcdefABCDEF"[i % 22];
+    hex += "f0"[i % 2];
+  }
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    key += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  const ParsedSettingsBlock parsed =
+      parse(burned_block(record + update_key_tag + hex + std::string(1, '\0')));
+  EXPECT_EQ(parsed.problem, "");
+  EXPECT_EQ(parsed.settings.update_key, key);
+  EXPECT_TRUE(parsed.settings.aggressive_updates);
+
+  // A key cut short, one that is not hexadecimal, or one without its NUL must not pass for none.
+  for (const std::string& bad : {hex.substr(0, 126) + std::string(1, '\0'),
+                                 "g" + hex.substr(1) + std::string(1, '\0'), hex + "0"}) {
+    EXPECT_NE(parse(burned_block(record + update_key_tag + bad)).problem.find("update key"),
+              std::string::npos);
+  }
+  // The tag at the very end of the block.
+  std::string at_end = std::string(settings_block_size - 9 - 16, 'u') + std::string(8, '\0') +
+                       "\x01" + update_key_tag;
+  ASSERT_EQ(at_end.size(), settings_block_size);
+  EXPECT_NE(parse(std::vector<uint8_t>(at_end.begin(), at_end.end())).problem, "");
+}
+
 }  // namespace
 }  // namespace pellora

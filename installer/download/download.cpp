@@ -4,6 +4,7 @@
 
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
+#include "installer/core/site_signature.h"
 #include "installer/core/temp_directory.h"
 #include "installer/download/stream_copy.h"
 #include "installer/platform/error.h"
@@ -55,19 +56,30 @@ class HttpBodyStream final : public InputStream {
 // name at once never write into one file. An uncommitted pending file is removed.
 class PendingFileOutput final : public OutputStream {
  public:
-  explicit PendingFileOutput(platform::PendingFile& file) : file_(file) {}
-  void write(const uint8_t* data, size_t size) override { file_.write(data, size); }
-  void commit() override { file_.commit(); }
+  PendingFileOutput(platform::PendingFile& file, const DownloadCheck& check)
+      : file_(file), check_(check) {
+    if (check_) hash_ = platform::services().crypto->start_sha256();
+  }
+  void write(const uint8_t* data, size_t size) override {
+    if (hash_) hash_->update(data, size);
+    file_.write(data, size);
+  }
+  void commit() override {
+    if (hash_) check_(hash_->finish());
+    file_.commit();
+  }
 
  private:
   platform::PendingFile& file_;
+  const DownloadCheck& check_;
+  std::unique_ptr<platform::Sha256> hash_;
 };
 
 }  // namespace
 
 std::string download_uri_to_folder(const Uri& uri, const std::function<std::string()>& folder,
                                    const std::string& file_name, const std::string& status_text,
-                                   uint64_t max_bytes) {
+                                   uint64_t max_bytes, const DownloadCheck& check) {
   log_line("Downloading " + uri.to_string() + "...");
   platform::Services& services = platform::services();
   const std::unique_ptr<platform::PendingFile> file =
@@ -80,7 +92,7 @@ std::string download_uri_to_folder(const Uri& uri, const std::function<std::stri
   response->ensure_success_status_code();
   const uint64_t total = response->content_length().value_or(0);
   HttpBodyStream input(*response, max_bytes);
-  PendingFileOutput output(*file);
+  PendingFileOutput output(*file, check);
 
   std::function<void(uint64_t)> progress;
   if (total != 0) {
@@ -103,8 +115,9 @@ std::string download_uri_to_folder(const Uri& uri, const std::function<std::stri
 
 std::string download_uri_to_tmp(const Uri& uri, const std::string& file_name,
                                 const std::string& status_text) {
-  return download_uri_to_folder(uri, temp_directory, file_name, status_text,
-                                max_downloaded_program_bytes);
+  return download_uri_to_folder(
+      uri, temp_directory, file_name, status_text, max_downloaded_program_bytes,
+      [&uri](const platform::Sha256Digest& content) { check_site_signature(uri, content); });
 }
 
 }  // namespace pellora

@@ -3,6 +3,7 @@
 // (installer/platform/backend.h) at start-up; tests put fakes in their place.
 
 #include "installer/platform/clipboard.h"
+#include "installer/platform/crypto.h"
 #include "installer/platform/debug_output.h"
 #include "installer/platform/deployment.h"
 #include "installer/platform/files.h"
@@ -24,6 +25,7 @@ struct Services {
   CurrentPackage* current_package = nullptr;
   Clipboard* clipboard = nullptr;
   WindowSurface* window = nullptr;
+  Crypto* crypto = nullptr;
 };
 
 // The services in force. Set once before any worker starts (or by a test), then only read.

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "installer/core/burned_in_settings.h"
+#include "installer/core/site_signature.h"
 #include "installer/platform/error.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
@@ -96,11 +97,12 @@ TEST_F(FetchMetadata, FillsTheRecordAndLogsEveryStep) {
   EXPECT_EQ(http.requests, std::vector<std::string>{url});
 
   const auto lines = fake.debug.lines();
-  ASSERT_GE(lines.size(), 4u);
+  ASSERT_GE(lines.size(), 5u);
   EXPECT_EQ(lines[0], "Downloading metadata...");
-  EXPECT_EQ(lines[1].rfind("Metadata:\napp.windows.manifests.version-quad=1.2.3.4 \n", 0), 0u);
-  EXPECT_EQ(lines[2], "Parsed metadata:");
-  EXPECT_EQ(lines[3], "app.windows.manifests.msix.update-escape-hatch.exe = rescue.exe\n");
+  EXPECT_EQ(lines[1].rfind("The site is not verified", 0), 0u);
+  EXPECT_EQ(lines[2].rfind("Metadata:\napp.windows.manifests.version-quad=1.2.3.4 \n", 0), 0u);
+  EXPECT_EQ(lines[3], "Parsed metadata:");
+  EXPECT_EQ(lines[4], "app.windows.manifests.msix.update-escape-hatch.exe = rescue.exe\n");
   EXPECT_EQ(lines.back(), "zz.unknown = 1\n");
 }
 
@@ -141,6 +143,87 @@ TEST_F(FetchMetadata, FailuresGiveNothing) {
   burned_in_settings.site_base_url = "not a url/";
   EXPECT_THROW(fetch_metadata(), platform::PlatformError);
   EXPECT_TRUE(http.requests.empty());
+}
+
+// With a burned-in key only a file signed for its own name counts; without one, nothing changes
+// but the log line that says so.
+TEST_F(FetchMetadata, WithAKeyOnlyItsOwnSignatureMakesTheFileCount) {
+  const std::string body = "app.windows.manifests.version-quad=1.2.3.4\n";
+  const auto signature_for = [](const std::string& name, const std::string& content) {
+    return testing::FakeCrypto::sign(sha256_of(signed_message(name, sha256_of(content))));
+  };
+  http.serve(url, body);
+  EXPECT_EQ(fetch_metadata()->version_quad, "1.2.3.4");
+  EXPECT_TRUE(fake.debug.contains("The site is not verified (no update key is burned in): " + url));
+  EXPECT_EQ(http.requests, std::vector<std::string>{url});
+
+  burned_in_settings.update_key = testing::FakeCrypto::key();
+  const std::string good = signature_for("metadata.properties", body);
+  const std::pair<const char*, std::optional<std::string>> refused[] = {
+      {"could not be downloaded (Status 404.)", std::nullopt},
+      {"is 63 bytes long instead of 64", good.substr(1)},
+      {"not signed with this application's key", signature_for("metadata.properties", body + " ")},
+      {"not signed with this application's key", signature_for("App.cer", body)},
+  };
+  for (const auto& [why, signature] : refused) {
+    SCOPED_TRACE(why);
+    http.resources.erase(url + ".sig");
+    if (signature) http.serve(url + ".sig", *signature);
+    const size_t mark = fake.debug.text().size();
+    EXPECT_EQ(fetch_metadata(), nullptr);
+    const std::string log = fake.debug.text().substr(mark);
+    EXPECT_NE(log.find("Ignoring the metadata: The signature of metadata.properties did not "
+                       "match: "),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find(why), std::string::npos) << log;
+    EXPECT_EQ(log.find("Metadata:"), std::string::npos) << "an unsigned file is not the site's";
+  }
+  http.serve(url + ".sig", good);
+  EXPECT_EQ(fetch_metadata()->version_quad, "1.2.3.4");
+  EXPECT_TRUE(fake.debug.contains("Signature verified: " + url + "\n"));
+}
+
+// The budget is for the file and its signature together; past it the check is skipped, however
+// the request ended, and no further request starts.
+TEST_F(FetchMetadata, ABudgetSpentSkipsTheCheck) {
+  using std::chrono::milliseconds;
+  burned_in_settings.update_key = testing::FakeCrypto::key();
+  http.serve(url, "a=b");
+  http.serve(url + ".sig", std::string(64, 's'));
+  const milliseconds budget(5000);
+  struct Case {
+    uint64_t metadata_takes_ms;
+    uint64_t signature_takes_ms;
+    size_t requests;
+    std::vector<std::optional<milliseconds>> limits;
+  };
+  const Case cases[] = {
+      {6000, 0, 1, {budget}},                     // the metadata stalls past the budget
+      {5000, 0, 1, {budget}},                     // it arrives just as the budget ends
+      {4990, 30, 2, {budget, milliseconds(10)}},  // the signature gets only what is left
+  };
+  for (const Case& c : cases) {
+    http.requests.clear();
+    http.time_limits.clear();
+    const size_t mark = fake.debug.text().size();
+    http.on_get_buffer = [&](const std::string& uri) {
+      fake.system.tick_count += uri == url ? c.metadata_takes_ms : c.signature_takes_ms;
+    };
+    EXPECT_EQ(fetch_metadata(budget), nullptr);
+    const std::string log = fake.debug.text().substr(mark);
+    EXPECT_NE(log.find("Update check skipped: the site did not answer within 5000 ms.\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("Ignoring the metadata"), std::string::npos);
+    EXPECT_EQ(http.requests.size(), c.requests);
+    EXPECT_EQ(http.time_limits, c.limits);
+  }
+  http.on_get_buffer = nullptr;
+  http.time_limits.clear();
+  fetch_metadata();
+  EXPECT_EQ(http.time_limits,
+            (std::vector<std::optional<milliseconds>>{std::nullopt, std::nullopt}));
 }
 
 }  // namespace

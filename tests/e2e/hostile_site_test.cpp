@@ -1,6 +1,8 @@
-// A hostile or broken site against every download path of the installer, with real HTTP, files
-// and deployment service (the shell is faked, so the test sees every program start). A fault
-// that damages or withholds the body must fail: nothing started, no cut file left as the target.
+// A hostile or broken site against every download path of the installer, with real HTTP, files,
+// signature checks and deployment service (the shell is faked, so the test sees every program
+// start and the certificate's import). A fault that damages or withholds the body must fail:
+// nothing started, no cut file left as the target; so must every file the installer acts on
+// whose signature does not match the burned-in key.
 // A slow drip of a whole body must succeed intact (the stall time-out measures silence). An
 // endless body streamed into a program file would take minutes to reach its 4 GiB cap (a small
 // cap is checked in download_test.cpp), so there the user's Cancel ends it, as in practice.
@@ -8,6 +10,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <thread>
@@ -93,6 +96,7 @@ class HostileSite : public testing::SiteTest {
     setenv("TREVALON_PLATFORM_ROOT", root.c_str(), 1);
     testing::ScopedFakePlatform fake;
     fake.services().http = platform::backend_services().http;
+    fake.services().crypto = platform::backend_services().crypto;
     fake.services().packages = standin::package_manager();
     fake.package.has_identity = true;
     burned_in_settings.site_base_url = base_url();
@@ -100,6 +104,7 @@ class HostileSite : public testing::SiteTest {
     burned_in_settings.certificate_file_name = "Hostile.cer";
     burned_in_settings.installer_file_name = "Setup.exe";
     burned_in_settings.package_full_name = full_name(version);
+    burned_in_settings.update_key = update_key_;
     const std::string temp_folder = fake.scratch.path(burned_in_settings.package_full_name) + "/";
     create_progress_window();
 
@@ -153,8 +158,11 @@ class HostileSite : public testing::SiteTest {
     }
     if (!result.success) {
       // The error box shows what report_error put on the clipboard; the log, what was ignored.
+      // The line that says why, when there is one.
       const std::string detail = fake.clipboard.text.value_or(fake.debug.text());
-      result.how += ": " + detail.substr(0, detail.find('\n'));
+      const size_t why = detail.find("did not match");
+      const size_t line = why == std::string::npos ? 0 : detail.rfind('\n', why) + 1;
+      result.how += ": " + detail.substr(line, detail.find('\n', line) - line);
       // Whatever arrived, nothing from the site may have been started.
       EXPECT_TRUE(fake.shell.calls.empty()) << fake.shell.calls.front().file;
     }
@@ -198,7 +206,26 @@ class HostileSite : public testing::SiteTest {
     }
   }
 
+  // A P-256 key pair made with the openssl tool; the X and Y of its public half.
+  std::string make_key(const std::string& name) {
+    const std::string pem = work_.path(name + ".pem");
+    run_tool(
+        {"/usr/bin/openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", pem});
+    run_tool(
+        {"/usr/bin/openssl", "ec", "-in", pem, "-pubout", "-outform", "DER", "-out", pem + ".pub"});
+    const std::string der = read_file(pem + ".pub");
+    return der.substr(der.size() - 64);
+  }
+
+  void sign_site(const std::string& key) {
+    make_site(version,
+              {"--file", work_.path("payload.bin=data/payload.bin"), "--installer-name",
+               "Setup.exe", "--site-file", work_.path("rescue.exe=rescue.exe"), "--site-file",
+               work_.path("Setup.exe=Setup.exe"), "--signing-key", work_.path(key + ".pem")});
+  }
+
   testing::ScratchFolder work_;
+  std::string update_key_;
   const std::string rescue_body_ = pattern(48 * 1024, 'r');
   const std::string installer_body_ = pattern(64 * 1024, 'i');
   int cases_ = 0;
@@ -218,6 +245,59 @@ TEST_F(HostileSite, NoFaultIsTakenAsSuccessAndNoPartialProgramIsStarted) {
       // Without a fault, or with a slow drip of the whole body, the path must succeed.
       const bool delivers = fault == "none" || fault.starts_with("drip");
       EXPECT_EQ(result.success, delivers) << result.how;
+    }
+  }
+}
+
+// Every way a file can fail its signature, for each file the installer acts on: nothing accepted,
+// started or imported, and nothing kept under the file's name.
+TEST_F(HostileSite, WithAKeyBurnedInOnlyTheVendorsSignatureOfEachFileCounts) {
+  make_key("other");
+  update_key_ = make_key("vendor");
+  sign_site("other");
+  const fs::path by_other_key = work_.path("by-other-key");
+  fs::copy(site_, by_other_key);
+  sign_site("vendor");
+  const fs::path signed_site = work_.path("signed");
+  fs::copy(site_, signed_site);
+
+  const auto replace = [&](const std::string& file, const fs::path& from, const std::string& as) {
+    for (const std::string& suffix : {std::string(), std::string(".sig")}) {
+      fs::copy_file(from / (as + suffix), site_ / (file + suffix),
+                    fs::copy_options::overwrite_existing);
+    }
+  };
+  const std::pair<const char*, std::function<void(const std::string&, const std::string&)>>
+      tamperings[] = {
+          {"intact", [](const std::string&, const std::string&) {}},
+          {"one byte changed",
+           [&](const std::string& file, const std::string&) {
+             std::string body = read_file(site_ / file);
+             body[body.size() / 2] ^= 0x20;
+             std::ofstream(site_ / file, std::ios::binary) << body;
+           }},
+          {"replaced by another signed file",
+           [&](const std::string& file, const std::string& other) {
+             replace(file, signed_site, other);
+           }},
+          {"signature removed", [&](const std::string& file,
+                                    const std::string&) { fs::remove(site_ / (file + ".sig")); }},
+          {"signed with another key",
+           [&](const std::string& file, const std::string&) { replace(file, by_other_key, file); }},
+      };
+  for (size_t i = 0; i < 4; ++i) {
+    const PathInfo& info = paths[i];
+    const std::string other = paths[(i + 1) % 4].site_file;
+    for (const auto& [name, tamper] : tamperings) {
+      SCOPED_TRACE(std::string(info.name) + ", " + name);
+      fs::remove_all(site_);
+      fs::copy(signed_site, site_);
+      tamper(info.site_file, other);
+      const Attempt result = attempt(info, "none");
+      EXPECT_EQ(result.success, std::string(name) == "intact") << result.how;
+      if (!result.success) {
+        EXPECT_NE(result.how.find("did not match"), std::string::npos) << result.how;
+      }
     }
   }
 }

@@ -95,7 +95,9 @@ namespace {
 
 class CurlResponse final : public HttpResponse {
  public:
-  explicit CurlResponse(const std::string& uri) : timeouts_(http_timeouts()) {
+  explicit CurlResponse(const std::string& uri,
+                        std::optional<Clock::time_point> deadline = std::nullopt)
+      : timeouts_(http_timeouts()), deadline_(deadline) {
     easy_ = curl_library().easy_init();
     multi_ = curl_library().multi_init();
     if (easy_ == nullptr || multi_ == nullptr) {
@@ -251,6 +253,7 @@ class CurlResponse final : public HttpResponse {
       curl_off_t connected = 0;
       curl_library().easy_getinfo(easy_, CURLINFO_CONNECT_TIME_T, &connected);
       const auto now = Clock::now();
+      if (deadline_ && now >= *deadline_) throw timeout_error();
       if (connected == 0) {
         last_activity_ = now;
       } else if (now - last_activity_ > std::chrono::milliseconds(timeouts_.stall_ms)) {
@@ -280,6 +283,7 @@ class CurlResponse final : public HttpResponse {
   }
 
   HttpTimeouts timeouts_;
+  std::optional<Clock::time_point> deadline_;
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
   std::mutex multi_mutex_;  // keeps a cancel's wakeup away from the cleanup
@@ -311,8 +315,11 @@ class CurlResponse final : public HttpResponse {
 
 class CurlHttp final : public Http {
  public:
-  std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes) override {
-    CurlResponse response(uri);
+  std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes,
+                                  std::optional<std::chrono::milliseconds> time_limit) override {
+    std::optional<Clock::time_point> deadline;
+    if (time_limit) deadline = Clock::now() + *time_limit;
+    CurlResponse response(uri, deadline);
     response.wait_for_headers();
     return read_whole_body(response, max_bytes);
   }
