@@ -1,15 +1,12 @@
 // Downloads through the real HTTP backend against site-server, with the window faked: the bar,
-// a cut body, the cap and Cancel, and an earlier download kept whole whenever one fails. The HTTP
-// contract checks what the other answers become, and the hostile-site matrix that no fault passes
-// on any download path of the installer.
+// the cap, and an earlier download kept whole when one fails. The HTTP contract checks what the
+// other answers become and that a cancel ends a wait on a silent server; the hostile-site matrix,
+// that no fault (a cut body, a cancelled endless one) passes on any download path.
 #include "installer/download/download.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <future>
-#include <thread>
 
 #include "installer/core/progress_window.h"
 #include "installer/platform/backend.h"
@@ -22,7 +19,6 @@ namespace pellora {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 class DownloadE2E : public ::testing::Test {
  protected:
@@ -76,19 +72,9 @@ TEST_F(DownloadE2E, WholeBodiesArriveWithTheBarOrTheMarquee) {
   EXPECT_EQ(target.read("app.bin"), "");
 }
 
-// A body cut short, with or without a length, or by a reset, and one longer than the cap (shown
-// with a small cap: the real one, 4 GiB, would take the test too long to reach).
-TEST_F(DownloadE2E, ACutOrOversizedBodyFailsAndReplacesNothing) {
-  const std::pair<const char*, uint32_t> cuts[] = {
-      {"truncate", platform::hresult::connection_aborted},
-      {"chunked-truncate", platform::hresult::connection_aborted},
-      {"reset", platform::hresult::connection_reset}};
-  for (const auto& [fault, code] : cuts) {
-    SCOPED_TRACE(fault);
-    server.set_faults({std::string("/app.bin=") + fault});
-    EXPECT_EQ(download("/app.bin"), code);
-    expect_earlier_download_kept();
-  }
+// A body longer than the cap (shown with a small cap: the real one, 4 GiB, would take the test too
+// long to reach). Bodies cut short are the hostile-site matrix's.
+TEST_F(DownloadE2E, AnOversizedBodyFailsAndReplacesNothing) {
   constexpr uint32_t too_large = platform::hresult::file_too_large;
   server.set_faults({"/endless=endless", "/app.bin=chunked"});
   EXPECT_EQ(download("/endless", 32 * 1024), too_large);  // no length: stopped while receiving
@@ -97,21 +83,6 @@ TEST_F(DownloadE2E, ACutOrOversizedBodyFailsAndReplacesNothing) {
   EXPECT_EQ(download("/app.bin", 32 * 1024), too_large);  // refused on its Content-Length
   expect_earlier_download_kept();
   EXPECT_EQ(download("/small.bin", 32 * 1024), 0u);
-}
-
-TEST_F(DownloadE2E, CancelDuringAStallEndsPromptly) {
-  server.set_faults({"/app.bin=stall"});
-  auto result = std::async(std::launch::async, [&] { return download("/app.bin"); });
-  ASSERT_TRUE(testing::wait_until(has_current_operation, std::chrono::seconds(10)));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // well into the silence
-  const auto pressed = Clock::now();
-  on_window_event(platform::WindowEvent::cancel);
-  EXPECT_EQ(result.get(), platform::hresult::cancelled);
-  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pressed);
-  // The target is 100 ms; the bound leaves room for a loaded machine but not for the once a
-  // second polling this design exists to avoid.
-  EXPECT_LT(took.count(), 500) << "cancel took " << took.count() << " ms";
-  expect_earlier_download_kept();
 }
 
 }  // namespace

@@ -136,19 +136,6 @@ std::unique_ptr<platform::Sha256> FakeCrypto::start_sha256() {
   return platform::backend_services().crypto->start_sha256();
 }
 
-bool FakeCrypto::verify_p256(std::span<const uint8_t> public_key,
-                             const platform::Sha256Digest& digest,
-                             std::span<const uint8_t> signature) {
-  const std::string expected = sign(digest);
-  return std::string(public_key.begin(), public_key.end()) == key() &&
-         std::string(signature.begin(), signature.end()) == expected;
-}
-
-std::string FakeCrypto::sign(const platform::Sha256Digest& digest) {
-  const std::string once(digest.begin(), digest.end());
-  return once + once;
-}
-
 ScopedFakePlatform::ScopedFakePlatform()
     : saved_services_(platform::services()), saved_settings_(burned_in_settings) {
   platform::Services& s = platform::services();

@@ -259,7 +259,14 @@ class CurlResponse final : public HttpResponse {
       } else if (now - last_activity_ > std::chrono::milliseconds(timeouts_.stall_ms)) {
         throw timeout_error();
       }
-      curl_library().multi_poll(multi_, nullptr, 0, 100, nullptr);
+      // Never sleep past the deadline: the time limit is what a waiting user sees.
+      int poll_ms = 100;
+      if (deadline_) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(*deadline_ - now).count() + 1;
+        if (left < poll_ms) poll_ms = static_cast<int>(left);
+      }
+      curl_library().multi_poll(multi_, nullptr, 0, poll_ms, nullptr);
     }
   }
 
