@@ -25,8 +25,9 @@ struct Window {
   std::mutex mutex;
   std::condition_variable wake;
   std::deque<std::function<void()>> tasks;
-  bool loop_running = false;
-  std::thread::id loop_thread;
+  // The thread that created the window: the only one that draws it or shows a box. None before
+  // the window exists (unit tests of other parts), when requests run on the caller.
+  std::optional<std::thread::id> window_thread;
   std::optional<int> quit_code;
   bool timer_armed = false;
   Clock::time_point timer_deadline;
@@ -36,7 +37,6 @@ struct Window {
   std::optional<platform::Cursor> cursor_to_set;
   bool dirty = false;
   bool flow_running = false;
-  int dpi = 96;
 
   std::mutex operation_mutex;
   std::shared_ptr<platform::Cancellable> current_operation;
@@ -55,7 +55,7 @@ void wake_window_thread() {
   if (platform::WindowSurface* s = surface()) s->wake();
 }
 
-// Draws what changed. Window thread (or the caller when no loop runs).
+// Draws what changed. Window thread only.
 void flush_view() {
   Window& w = window();
   platform::WindowView view;
@@ -74,13 +74,18 @@ void flush_view() {
   }
 }
 
-bool on_window_thread_or_no_loop() {
-  Window& w = window();
-  std::lock_guard lock(w.mutex);
-  return !w.loop_running || w.loop_thread == std::this_thread::get_id();
+bool on_window_thread_locked(const Window& w) {
+  return !w.window_thread || *w.window_thread == std::this_thread::get_id();
 }
 
-// Changes the view under the lock and has it drawn on the window's thread.
+bool on_window_thread() {
+  Window& w = window();
+  std::lock_guard lock(w.mutex);
+  return on_window_thread_locked(w);
+}
+
+// Changes the view under the lock and has it drawn on the window's thread: at once when called
+// there, otherwise by its loop (which, before it starts, draws what changed meanwhile).
 void update_view(const std::function<void(Window&)>& change) {
   Window& w = window();
   bool inline_draw;
@@ -88,7 +93,7 @@ void update_view(const std::function<void(Window&)>& change) {
     std::lock_guard lock(w.mutex);
     change(w);
     w.dirty = true;
-    inline_draw = !w.loop_running;
+    inline_draw = on_window_thread_locked(w);
   }
   if (inline_draw) {
     flush_view();
@@ -97,9 +102,10 @@ void update_view(const std::function<void(Window&)>& change) {
   }
 }
 
-// Runs `task` on the window's thread and waits for it, as SendMessageW does.
+// Runs `task` on the window's thread and waits for it, as SendMessageW does. A task sent before
+// the loop runs waits for it.
 void send_to_window(std::function<void()> task) {
-  if (on_window_thread_or_no_loop()) {
+  if (on_window_thread()) {
     task();
     return;
   }
@@ -123,7 +129,7 @@ void send_to_window(std::function<void()> task) {
 
 // Queues `task` for the window's thread without waiting, as PostMessageW does.
 void post_to_window(std::function<void()> task) {
-  if (on_window_thread_or_no_loop()) {
+  if (on_window_thread()) {
     task();
     return;
   }
@@ -179,7 +185,7 @@ void quit(int code) {
 
 void handle_event(platform::WindowEvent event) {
   if (event == platform::WindowEvent::dpi_changed) {
-    if (platform::WindowSurface* s = surface()) on_dpi_changed(s->dpi());
+    if (platform::WindowSurface* s = surface()) log_line("New DPI: " + std::to_string(s->dpi()) + "\n");
     return;
   }
   if (event == platform::WindowEvent::cancel) {
@@ -219,9 +225,9 @@ void create_progress_window(WindowClock clock) {
     w.cursor = platform::Cursor::busy;
     w.cursor_to_set = platform::Cursor::busy;
     w.dirty = true;
+    w.window_thread = std::this_thread::get_id();
   }
   if (platform::WindowSurface* s = surface()) {
-    w.dpi = s->dpi();
     platform::WindowCallbacks callbacks;
     callbacks.on_event = on_window_event;
     callbacks.banner_index_for_dpi = banner_index_for_dpi;
@@ -235,11 +241,6 @@ void create_progress_window(WindowClock clock) {
 
 int run_message_loop() {
   Window& w = window();
-  {
-    std::lock_guard lock(w.mutex);
-    w.loop_running = true;
-    w.loop_thread = std::this_thread::get_id();
-  }
   for (;;) {
     std::deque<std::function<void()>> tasks;
     bool timer_fired = false;
@@ -247,10 +248,7 @@ int run_message_loop() {
     std::optional<Clock::time_point> deadline;
     {
       std::lock_guard lock(w.mutex);
-      if (w.quit_code) {
-        w.loop_running = false;
-        return *w.quit_code;
-      }
+      if (w.quit_code) return *w.quit_code;
       if (w.timer_armed && w.now() >= w.timer_deadline) {
         kill_timer_locked(w);
         timer_fired = true;
@@ -358,11 +356,6 @@ void on_window_event(platform::WindowEvent event) {
   post_to_window([event] { handle_event(event); });
 }
 
-void on_dpi_changed(int dpi) {
-  window().dpi = dpi;
-  log_line("New DPI: " + std::to_string(dpi) + "\n");
-}
-
 platform::WindowView progress_window_view() {
   Window& w = window();
   std::lock_guard lock(w.mutex);
@@ -396,14 +389,13 @@ void reset_progress_window_for_tests() {
   {
     std::lock_guard lock(w.mutex);
     w.tasks.clear();
-    w.loop_running = false;
+    w.window_thread.reset();
     w.quit_code.reset();
     w.timer_armed = false;
     w.view = platform::WindowView{};
     w.cursor_to_set.reset();
     w.dirty = false;
     w.flow_running = false;
-    w.dpi = 96;
   }
   clear_current_operation();
   cancel_requested = false;

@@ -1,8 +1,8 @@
 #pragma once
 // The progress window's logic: hidden at first, shown by a 2-second timer while the work goes
 // on, status line, progress bar, Cancel, close, and the single fatal-error path report_error.
-// The window's thread runs run_message_loop(); every other operation may be called from any
-// thread. When no loop runs (unit tests), requests for the window's thread run on the caller.
+// The thread that creates the window is the window's thread: it alone draws the window and shows
+// boxes, and it runs run_message_loop(). Every other operation may be called from any thread.
 
 #include <atomic>
 #include <chrono>
@@ -54,8 +54,6 @@ std::string error_box_text(const std::string& error_text, bool copied_to_clipboa
 // Cancel (button, Esc, Ctrl-C) and close (WM_CLOSE, SIGTERM, SIGHUP), as the surface reports
 // them. Any thread; handled on the window's thread.
 void on_window_event(platform::WindowEvent event);
-// WM_DPICHANGED: remembers the DPI and logs it.
-void on_dpi_changed(int dpi);
 
 // The view as it stands (for tests and the surface).
 platform::WindowView progress_window_view();
