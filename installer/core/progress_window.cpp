@@ -28,7 +28,7 @@ struct Window {
   // The thread that created the window: the only one that draws it or shows a box. None before
   // the window exists (unit tests of other parts), when requests run on the caller.
   std::optional<std::thread::id> window_thread;
-  std::optional<int> quit_code;
+  std::optional<ExitCode> quit_code;
   bool timer_armed = false;
   Clock::time_point timer_deadline;
   WindowClock now = Clock::now;
@@ -174,7 +174,7 @@ void cancel_current_operation() {
   }
 }
 
-void quit(int code) {
+void quit(ExitCode code) {
   Window& w = window();
   {
     std::lock_guard lock(w.mutex);
@@ -203,12 +203,8 @@ void handle_event(platform::WindowEvent event) {
     kill_timer_locked(w);
     flow_running = w.flow_running;
   }
-  if (flow_running) {
-    // A cancelled installation must never look like a success to whoever started us.
-    log_line("User cancelled the install, exiting.\n");
-    platform::services().system->exit_process(5);
-  }
-  quit(0);
+  if (flow_running) end_cancelled();
+  quit(ExitCode::success);
 }
 
 }  // namespace
@@ -239,7 +235,7 @@ void create_progress_window(WindowClock clock) {
   flush_view();
 }
 
-int run_message_loop() {
+ExitCode run_message_loop() {
   Window& w = window();
   for (;;) {
     std::deque<std::function<void()>> tasks;
@@ -346,10 +342,14 @@ void report_error(const std::string& text) {
     const bool copied = copy_to_clipboard(text);
     if (platform::WindowSurface* s = surface())
       s->message_box(error_box_text(text, copied, log_file_path()), "Error");
-    platform::services().system->exit_process(1);
+    end_process(ExitCode::failed);
   });
-  platform::services().system->exit_process(1);
-  std::abort();  // exit_process does not return
+  end_process(ExitCode::failed);
+}
+
+void end_cancelled() {
+  log_line("User cancelled the install, exiting.\n");
+  end_process(ExitCode::cancelled);
 }
 
 void on_window_event(platform::WindowEvent event) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "installer/core/exit_code.h"
 #include "installer/platform/cancellable.h"
 #include "installer/platform/window_surface.h"
 
@@ -24,11 +25,11 @@ using WindowClock = std::function<std::chrono::steady_clock::time_point()>;
 // Creates the window hidden with the busy cursor and arms the show timer on `clock`.
 void create_progress_window(WindowClock clock = std::chrono::steady_clock::now);
 // The message loop, on the window's thread: returns the exit code of a quit (closing the window
-// after the flow has ended gives 0).
-int run_message_loop();
+// after the flow has ended is a success).
+ExitCode run_message_loop();
 
-// Whether the flow is still running: closing the window during the flow is a cancellation
-// (exit code 5); once the flow has started the program its run was for, a plain quit (exit
+// Whether the flow is still running: closing the window during the flow is a cancellation;
+// once the flow has started the program its run was for, a plain quit (exit
 // code 0).
 void set_flow_running(bool running);
 
@@ -42,8 +43,10 @@ void progress_determinate();
 void set_progress(uint32_t percent);
 
 // The fatal-error path: bar to the error state, text logged and copied to the clipboard, the
-// error box, then exit code 1. Never returns.
+// error box, then ExitCode::failed. Never returns.
 [[noreturn]] void report_error(const std::string& text);
+// The end of a cancelled installation: logged, then ExitCode::cancelled.
+[[noreturn]] void end_cancelled();
 // Places the text on the clipboard; false (after a log line) when the clipboard refused it.
 bool copy_to_clipboard(const std::string& text);
 

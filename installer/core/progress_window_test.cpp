@@ -55,7 +55,7 @@ TEST(ProgressWindow, TimerShowsTheWindowOnceAfterTwoSecondsUnlessHiddenFirst) {
     };
     create_progress_window([&now] { return now; });
     if (hide_first) hide_progress_window();
-    EXPECT_EQ(run_message_loop(), 0);
+    EXPECT_EQ(run_message_loop(), ExitCode::success);
 
     const Time shown_at = Time{} + std::chrono::milliseconds(show_timer_ms);
     using Waits = std::vector<std::optional<Time>>;

@@ -50,11 +50,9 @@ int run_installer(const std::string& command_line, void (*flow)()) {
     open_log_file(folder + log_file_name);
   }
   start_flow(flow);
-  const int exit_code = run_message_loop();
   // As returning from the entry point ends every thread on Windows: leave without running
   // static destructors under the feet of the flow's thread.
-  platform::services().system->exit_process(exit_code);
-  return exit_code;  // not reached
+  end_process(run_message_loop());
 }
 
 }  // namespace pellora

@@ -32,7 +32,7 @@ TEST(StartFlow, OnlyTheWindowThreadDrawsWhatTheFlowChanges) {
     set_flow_running(false);
     on_window_event(platform::WindowEvent::close);
   });
-  EXPECT_EQ(run_message_loop(), 0);
+  EXPECT_EQ(run_message_loop(), ExitCode::success);
   fake.system.join_work();
   EXPECT_EQ(fake.window.calls_off_window_thread(), 0);
   EXPECT_EQ(fake.window.last_view().title, "Working");

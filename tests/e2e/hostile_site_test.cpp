@@ -135,7 +135,7 @@ class HostileSite : public testing::SiteTest {
         check_downloaded_program(fake, result, temp_folder + "installer.exe", installer_body_);
         break;
       case DownloadPath::package: {
-        result = ends_in_exit([] { return do_install(); }, false);
+        result = ends_in_exit([] { return do_install() == InstallOutcome::installed; }, false);
         // A failed deployment leaves no package, registration or staging behind.
         const auto empty = [&](const char* folder) {
           return !fs::exists(root + folder) || fs::is_empty(root + folder);
