@@ -104,16 +104,16 @@ std::string resolve_program(const std::string& file) {
   return {};
 }
 
+bool is_variable(const char* entry, std::string_view name) {
+  return std::strncmp(entry, name.data(), name.size()) == 0 && entry[name.size()] == '=';
+}
+
 // Starts the program in a new session, as the shell does: nobody waits for it. posix_spawn
 // (a vfork underneath) rather than fork: the caller's address space is not copied and no
 // intermediate process has to be scheduled, which is most of the time an application start
 // takes. A thread of ours reaps the child, so a long-lived caller gathers no zombies; when the
 // caller ends first, init takes the child over. Returns 0 or an errno value (exec failures
 // included).
-bool is_variable(const char* entry, std::string_view name) {
-  return std::strncmp(entry, name.data(), name.size()) == 0 && entry[name.size()] == '=';
-}
-
 int spawn_detached(const std::string& program, const std::string& parameters, bool elevate) {
   const std::vector<std::string> arguments = standin::split_command_line(parameters);
   std::vector<std::string> environment;
