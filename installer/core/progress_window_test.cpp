@@ -100,13 +100,5 @@ TEST(ProgressWindow, ClosingDuringTheFlowIsACancellation) {
   EXPECT_TRUE(fake.debug.contains("User cancelled the install, exiting.\n"));
 }
 
-TEST(ProgressWindow, BannerChoiceAndPlacement) {
-  EXPECT_EQ(banner_index_for_dpi(96), 0);
-  EXPECT_EQ(banner_index_for_dpi(97), 1);
-  EXPECT_EQ(banner_x(0, 400, 100, 96.0f, 96.0f), 150);
-  EXPECT_EQ(banner_x(0, 400, 100, 192.0f, 192.0f), 150);
-  EXPECT_EQ(banner_x(0, 401, 101, 96.0f, 96.0f), 150);
-}
-
 }  // namespace
 }  // namespace pellora

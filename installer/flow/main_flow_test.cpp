@@ -107,8 +107,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         row("FirstInstall", '0', false, false, "1.0.0.0", {"Initial installation.\n"},
             launch_uri + "--open \"a b\""),
-        row("DigitsSixToNineStartNormally", '8', false, false, "1.0.0.0",
-            {"Initial installation.\n"}, launch_uri + "--open \"a b\""),
         row("RestoreWithoutIdentityInstallsThenPassesThePathOn", '4', false, false, nullptr,
             {"Restoring backup.\n"}, launch_uri + "TREVALON_INTERNAL_UPDATE_MODE=4 --open \"a b\""),
         row("PackagedStartsTheAppBeforeTheMetadata", '0', true, false, "1.1.0.0",
