@@ -32,6 +32,20 @@ struct ShellFileOperationResult {
   bool any_aborted = false;  // fAnyOperationsAborted
 };
 
+// SHFileOperationW's own results for what the Win32 codes do not cover.
+namespace shell_operation {
+inline constexpr int same_file = 0x71;      // DE_SAMEFILE: source and destination are the same
+inline constexpr int dest_subtree = 0x76;   // DE_DESTSUBTREE: the destination lies in the source
+inline constexpr int invalid_files = 0x7C;  // DE_INVALIDFILES: the source path is invalid
+}  // namespace shell_operation
+
+// What read_text gives for a file's bytes: the byte-order mark is the encoding's signature, not
+// text.
+inline std::string text_without_byte_order_mark(std::string text) {
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  return text;
+}
+
 // A file opened for appending (FILE_APPEND_DATA): every write lands whole at its end, also
 // when other processes append to it at the same time. One thread at a time.
 class AppendableFile {
@@ -81,7 +95,8 @@ class Files {
   // FileIO.WriteBufferAsync / WriteTextAsync (UTF-8, no byte-order mark). Raises PlatformError.
   virtual void write_file(const std::string& path, const std::vector<uint8_t>& bytes) = 0;
   virtual void write_text(const std::string& path, const std::string& text) = 0;
-  // StorageFile.GetFileFromPathAsync + FileIO.ReadTextAsync. Raises PlatformError.
+  // StorageFile.GetFileFromPathAsync + FileIO.ReadTextAsync (text_without_byte_order_mark).
+  // Raises PlatformError.
   virtual std::string read_text(const std::string& path) = 0;
   // StorageFolder.GetFolderFromPathAsync: raises PlatformError when the folder does not exist.
   virtual void ensure_folder_exists(const std::string& path) = 0;

@@ -25,11 +25,6 @@
 namespace pellora::platform::posix {
 namespace {
 
-// SHFileOperationW's own results for what the Win32 codes do not cover.
-constexpr int de_same_file = 0x71;      // source and destination are the same
-constexpr int de_dest_subtree = 0x76;   // the destination lies inside the source
-constexpr int de_invalid_files = 0x7C;  // the source path is invalid
-
 class FileDescriptor {
  public:
   explicit FileDescriptor(int fd = -1) : fd_(fd) {}
@@ -361,10 +356,10 @@ ShellFileOperationResult shell_result(int error) {
 // "folder/*": the folder's content merged into `destination`.
 ShellFileOperationResult copy_wild_card(const std::string& folder, const std::string& destination) {
   FileDescriptor from(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!from) return {de_invalid_files, false};
+  if (!from) return {shell_operation::invalid_files, false};
   if (const int error = create_folders(destination)) return shell_result(error);
   if (same_or_inside(destination, folder)) {
-    return {same_or_inside(folder, destination) ? de_same_file : de_dest_subtree, false};
+    return {same_or_inside(folder, destination) ? shell_operation::same_file : shell_operation::dest_subtree, false};
   }
   FileDescriptor to(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!to) return shell_result(errno);
@@ -524,7 +519,7 @@ class PosixFiles final : public Files {
     std::string target = without_trailing_separators(destination);
     if (is_directory(target)) target = joined(target, name_of(from));
     if (S_ISDIR(info.st_mode) && same_or_inside(parent_of(target), from)) {
-      return {de_dest_subtree, false};
+      return {shell_operation::dest_subtree, false};
     }
     if (const int error = create_folders(parent_of(target))) return shell_result(error);
     FileDescriptor from_parent(::open(parent_of(from).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -608,9 +603,7 @@ class PosixFiles final : public Files {
       }
       text.append(buffer, static_cast<size_t>(count));
     }
-    // The reader takes the byte-order mark as the encoding's signature, not as text.
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-    return text;
+    return text_without_byte_order_mark(std::move(text));
   }
 
   void ensure_folder_exists(const std::string& path) override {

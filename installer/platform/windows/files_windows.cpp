@@ -17,11 +17,6 @@
 namespace pellora::platform::windows {
 namespace {
 
-// SHFileOperationW's own results for what the Win32 codes do not cover.
-constexpr int de_same_file = 0x71;      // source and destination are the same
-constexpr int de_dest_subtree = 0x76;   // the destination lies inside the source
-constexpr int de_invalid_files = 0x7C;  // the source path is invalid
-
 constexpr FILEOP_FLAGS shell_operation_flags =
     FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
 
@@ -70,14 +65,14 @@ std::optional<int> refused_copy(const std::string& source, const std::string& de
   const bool wild_card = from.size() >= 2 && from.compare(from.size() - 2, 2, L"\\*") == 0;
   if (wild_card) from.resize(from.size() - 2);
   if (GetFileAttributesW(from.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    return wild_card ? de_invalid_files : static_cast<int>(ERROR_FILE_NOT_FOUND);
+    return wild_card ? shell_operation::invalid_files : static_cast<int>(ERROR_FILE_NOT_FOUND);
   }
   std::wstring to = path_list(destination);
   to.pop_back();
   const std::wstring full_from = full_path(from);
   const std::wstring full_to = full_path(to);
   if (same_or_inside(full_to, full_from)) {
-    return same_or_inside(full_from, full_to) ? de_same_file : de_dest_subtree;
+    return same_or_inside(full_from, full_to) ? shell_operation::same_file : shell_operation::dest_subtree;
   }
   return std::nullopt;
 }
@@ -294,9 +289,7 @@ class WindowsFiles final : public Files {
       if (count == 0) break;
       text.append(buffer, count);
     }
-    // The reader takes the byte-order mark as the encoding's signature, not as text.
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-    return text;
+    return text_without_byte_order_mark(std::move(text));
   }
 
   void ensure_folder_exists(const std::string& path) override {
