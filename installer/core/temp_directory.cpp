@@ -15,7 +15,7 @@ std::string usable_temp_directory() {
   const std::string folder = temp_path + burned_in_settings.package_full_name;
   std::string refusal;
   if (!services.files->create_private_directory(folder, refusal)) return {};
-  return folder + platform::path_separator;
+  return folder + platform::path_separator();
 }
 
 std::string temp_directory() {
@@ -35,7 +35,7 @@ std::string temp_directory() {
     }
     report_error("CreateDirectoryW failed with error: " + last_error_text());
   }
-  return folder + platform::path_separator;
+  return folder + platform::path_separator();
 }
 
 }  // namespace pellora

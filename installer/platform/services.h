@@ -29,4 +29,12 @@ struct Services {
 // The services in force. Set once before any worker starts (or by a test), then only read.
 Services& services();
 
+// The System calls the core makes most, through the services in force.
+inline std::string path_separator() { return services().system->path_separator(); }
+inline uint32_t get_last_error() { return services().system->last_error(); }
+inline void set_last_error(uint32_t code) { services().system->set_last_error(code); }
+inline std::string format_message(uint32_t code) {
+  return services().system->format_message(code);
+}
+
 }  // namespace pellora::platform

@@ -49,6 +49,20 @@ bool FakeSystem::submit_work(std::function<void()> work) {
   return true;
 }
 
+std::string FakeSystem::path_separator() {
+  return platform::backend_services().system->path_separator();
+}
+
+uint32_t FakeSystem::last_error() { return platform::backend_services().system->last_error(); }
+
+void FakeSystem::set_last_error(uint32_t code) {
+  platform::backend_services().system->set_last_error(code);
+}
+
+std::string FakeSystem::format_message(uint32_t code) {
+  return platform::backend_services().system->format_message(code);
+}
+
 void FakeSystem::join_work() {
   if (worker_.joinable()) worker_.join();
 }

@@ -55,6 +55,11 @@ class FakeSystem final : public platform::System {
   std::optional<std::string> get_env(const std::string& name) override;
   void set_env(const std::string& name, const std::string& value) override;
   bool current_user_is_admin() override { return is_admin; }
+  // The backend's: the real file services beside the fakes set the last error the core reads.
+  std::string path_separator() override;
+  uint32_t last_error() override;
+  void set_last_error(uint32_t code) override;
+  std::string format_message(uint32_t code) override;
 
   std::vector<uint32_t> sleeps;
   std::function<void(uint32_t)> on_sleep;

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
       pellora::platform::backend_services().shell->shell_execute("open", uri, parameters, 1);
   if (result <= 32) {
     std::cerr << "open-uri: the shell cannot open " << uri << " (error "
-              << pellora::platform::get_last_error() << ")\n";
+              << pellora::platform::backend_services().system->last_error() << ")\n";
     return 1;
   }
   return 0;

@@ -3,8 +3,9 @@
 #include <string>
 
 #include "installer/platform/backend.h"
+#include "installer/platform/posix/win32_errors.h"
 
-namespace pellora::platform {
+namespace pellora::platform::posix {
 namespace {
 
 thread_local uint32_t last_error = 0;
@@ -57,12 +58,6 @@ std::string format_message(uint32_t code) {
   if (error == 0) return "";
   return std::string(std::strerror(error)) + "\r\n";
 }
-
-}  // namespace pellora::platform
-
-#include "installer/platform/posix/win32_errors.h"
-
-namespace pellora::platform::posix {
 
 uint32_t win32_error_from_errno(int error) {
   switch (error) {

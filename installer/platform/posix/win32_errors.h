@@ -1,7 +1,15 @@
 #pragma once
+// The Win32 last error as the POSIX backend keeps it (per thread), and its texts.
+
 #include <cstdint>
+#include <string>
 
 namespace pellora::platform::posix {
+
+void set_last_error(uint32_t code);
+uint32_t get_last_error();
+// The system's text for a Win32 code, as FormatMessageW gives it.
+std::string format_message(uint32_t code);
 
 // The Win32 error code that best matches an errno value (ERROR_FILE_NOT_FOUND for ENOENT, ...).
 uint32_t win32_error_from_errno(int error);
