@@ -113,38 +113,23 @@ uint32_t win32_error_for(int error, const std::string& path) {
   return win32_error_from_errno(error);
 }
 
-std::string windows_message(uint32_t code, int error) {
-  switch (code) {
-    case win32::file_not_found:
-      return "The system cannot find the file specified.";
-    case win32::path_not_found:
-      return "The system cannot find the path specified.";
-    case win32::access_denied:
-      return "Access is denied.";
-    case win32::disk_full:
-      return "There is not enough space on the disk.";
-    case win32::invalid_name:
-      return "The filename, directory name, or volume label syntax is incorrect.";
-    case win32::already_exists:
-      return "Cannot create a file when that file already exists.";
-    case win32::filename_too_long:
-      return "The filename or extension is too long.";
-    case win32::directory:
-      return "The directory name is invalid.";
-    default:
-      return std::strerror(error);
-  }
+// The Windows text of a code, without the line end, for what a storage call raises.
+std::string windows_message(uint32_t code) {
+  std::string text = standin::win32_message(code);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
 }
 
 // What a failing Windows.Storage call raises: HRESULT_FROM_WIN32 of the matching error.
 [[noreturn]] void raise_storage_error(int error, const std::string& path) {
   const uint32_t code = win32_error_for(error, path);
-  const uint32_t result = (code & 0x20000000u) ? hresult::fail : 0x80070000u | (code & 0xFFFFu);
-  throw PlatformError(result, windows_message(code, error));
+  // An errno without a Win32 counterpart is no Win32 error either.
+  const uint32_t result = (code & 0x20000000u) ? hresult::fail : hresult_from_win32(code);
+  throw PlatformError(result, windows_message(code));
 }
 
 [[noreturn]] void raise_storage_code(uint32_t code) {
-  throw PlatformError(0x80070000u | code, windows_message(code, 0));
+  throw PlatformError(hresult_from_win32(code), windows_message(code));
 }
 
 // Copies everything `in` still holds into `out`: in the kernel where it can (reflinks on file

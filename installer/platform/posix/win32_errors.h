@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "standin/win32_errors.h"
+
 namespace pellora::platform::posix {
 
 void set_last_error(uint32_t code);
@@ -11,8 +13,7 @@ uint32_t get_last_error();
 // The system's text for a Win32 code, as FormatMessageW gives it.
 std::string format_message(uint32_t code);
 
-// The Win32 error code that best matches an errno value (ERROR_FILE_NOT_FOUND for ENOENT, ...).
-uint32_t win32_error_from_errno(int error);
+using standin::win32_error_from_errno;
 
 // Sets the last error from errno and returns it.
 uint32_t set_last_error_from_errno(int error);
