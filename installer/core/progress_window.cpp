@@ -185,7 +185,8 @@ void quit(ExitCode code) {
 
 void handle_event(platform::WindowEvent event) {
   if (event == platform::WindowEvent::dpi_changed) {
-    if (platform::WindowSurface* s = surface()) log_line("New DPI: " + std::to_string(s->dpi()) + "\n");
+    if (platform::WindowSurface* s = surface())
+      log_line("New DPI: " + std::to_string(s->dpi()) + "\n");
     return;
   }
   if (event == platform::WindowEvent::cancel) {

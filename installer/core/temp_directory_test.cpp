@@ -16,7 +16,8 @@ using testing::ProcessExit;
 TEST(TempDirectory, NamedAfterThePackageFoundAgainOrEndingInTheErrorBox) {
   testing::ScopedFakePlatform fake;
   create_progress_window();
-  const std::string expected = fake.scratch.path("App_1.0.0.0_arm64__abc") + platform::path_separator();
+  const std::string expected =
+      fake.scratch.path("App_1.0.0.0_arm64__abc") + platform::path_separator();
   EXPECT_EQ(temp_directory(), expected);
   EXPECT_EQ(temp_directory(), expected);
   EXPECT_TRUE(std::filesystem::is_directory(expected));

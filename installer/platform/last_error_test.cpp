@@ -24,7 +24,8 @@ TEST(LastErrorContract, IsPerThreadAndHasTheSystemsTexts) {
   const std::string text = system().format_message(win32::file_not_found);
   ASSERT_GT(text.size(), 2u);
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
-  EXPECT_NE(system().format_message(win32::cancelled), system().format_message(win32::file_not_found));
+  EXPECT_NE(system().format_message(win32::cancelled),
+            system().format_message(win32::file_not_found));
 }
 
 }  // namespace

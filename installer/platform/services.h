@@ -33,8 +33,6 @@ Services& services();
 inline std::string path_separator() { return services().system->path_separator(); }
 inline uint32_t get_last_error() { return services().system->last_error(); }
 inline void set_last_error(uint32_t code) { services().system->set_last_error(code); }
-inline std::string format_message(uint32_t code) {
-  return services().system->format_message(code);
-}
+inline std::string format_message(uint32_t code) { return services().system->format_message(code); }
 
 }  // namespace pellora::platform

@@ -67,7 +67,6 @@ TEST(Foundation, ABurnedInstallerReadsItsSettingsBack) {
   EXPECT_EQ(burned.compare(0, block, original, 0, block), 0);
   EXPECT_EQ(burned.compare(block + record, std::string::npos, original, block + record), 0);
   EXPECT_FALSE(has(burned, marker));
-
 }
 
 // The guarantees both burns share, shown for the installer.

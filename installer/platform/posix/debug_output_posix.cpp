@@ -25,7 +25,8 @@ class StderrDebugOutput final : public DebugOutput {
     // On a terminal the progress view may occupy the current line; a record starts by clearing
     // it, or the two would share a line. The view draws itself again at its next change. A
     // site's text must not drive the terminal: its control characters are shown, not sent.
-    std::string record = on_terminal_ ? "\r\x1b[K" + standin::shown_on_terminal(text) : std::string(text);
+    std::string record =
+        on_terminal_ ? "\r\x1b[K" + standin::shown_on_terminal(text) : std::string(text);
     if (record.empty() || record.back() != '\n') record += '\n';
     std::lock_guard lock(mutex_);
     standin::write_within(STDERR_FILENO, record, write_patience);

@@ -344,7 +344,9 @@ ShellFileOperationResult copy_wild_card(const std::string& folder, const std::st
   if (!from) return {shell_operation::invalid_files, false};
   if (const int error = create_folders(destination)) return shell_result(error);
   if (same_or_inside(destination, folder)) {
-    return {same_or_inside(folder, destination) ? shell_operation::same_file : shell_operation::dest_subtree, false};
+    return {same_or_inside(folder, destination) ? shell_operation::same_file
+                                                : shell_operation::dest_subtree,
+            false};
   }
   FileDescriptor to(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!to) return shell_result(errno);

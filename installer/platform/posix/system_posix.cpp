@@ -110,7 +110,6 @@ class PosixSystem final : public System {
   uint32_t last_error() override { return posix::get_last_error(); }
   void set_last_error(uint32_t code) override { posix::set_last_error(code); }
   std::string format_message(uint32_t code) override { return posix::format_message(code); }
-
 };
 
 }  // namespace

@@ -72,7 +72,8 @@ std::optional<int> refused_copy(const std::string& source, const std::string& de
   const std::wstring full_from = full_path(from);
   const std::wstring full_to = full_path(to);
   if (same_or_inside(full_to, full_from)) {
-    return same_or_inside(full_from, full_to) ? shell_operation::same_file : shell_operation::dest_subtree;
+    return same_or_inside(full_from, full_to) ? shell_operation::same_file
+                                              : shell_operation::dest_subtree;
   }
   return std::nullopt;
 }

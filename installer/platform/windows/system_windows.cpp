@@ -80,7 +80,6 @@ class WindowsSystem final : public System {
   void set_last_error(uint32_t code) override { SetLastError(code); }
   std::string format_message(uint32_t code) override { return windows::format_message(code); }
 
-
  private:
   static void CALLBACK run_work(PTP_CALLBACK_INSTANCE, void* context) {
     const std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(context));
