@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "common/cancellable.h"
 #include "installer/core/exit_code.h"
-#include "installer/platform/cancellable.h"
 #include "installer/platform/window_surface.h"
 
 namespace pellora {

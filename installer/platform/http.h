@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/platform/cancellable.h"
+#include "common/cancellable.h"
 
 namespace pellora::platform {
 

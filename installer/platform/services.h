@@ -2,9 +2,9 @@
 // The platform services the installer's core uses. The entry point installs the backend's
 // (installer/platform/backend.h) at start-up; tests put fakes in their place.
 
+#include "common/deployment.h"
 #include "installer/platform/clipboard.h"
 #include "installer/platform/debug_output.h"
-#include "installer/platform/deployment.h"
 #include "installer/platform/files.h"
 #include "installer/platform/http.h"
 #include "installer/platform/package.h"
