@@ -32,7 +32,7 @@ TEST(TempDirectory, NamedAfterThePackageFoundAgainOrEndingInTheErrorBox) {
                 platform::format_message(platform::win32::filename_too_long));
 
   fake.scratch.write("file", "in the way");
-  fake.system.temp_path_value = fake.scratch.path("file") + "/";
+  fake.system.temp_path_value = fake.scratch.path("file") + platform::path_separator();
   EXPECT_THROW(temp_directory(), ProcessExit);
   EXPECT_EQ(fake.clipboard.text.value_or("").rfind("CreateDirectoryW failed with error: [", 0), 0u);
 

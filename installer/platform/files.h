@@ -57,6 +57,9 @@ class AppendableFile {
   virtual uint64_t size() = 0;
 };
 
+// Why an existing path is not taken as the user's private folder.
+enum class FolderRefusal { none, symbolic_link, not_a_folder, other_owner, writable_by_others };
+
 class Files {
  public:
   virtual ~Files() = default;
@@ -65,9 +68,9 @@ class Files {
   virtual bool create_directory(const std::string& path) = 0;
   // CreateDirectoryW for a folder that only the current user may use. An existing folder is
   // accepted only when it is a real folder of the user's own that nobody else can write to;
-  // otherwise false with `refusal` saying why in a few words. False with the last error set and
-  // `refusal` empty when the folder cannot be created.
-  virtual bool create_private_directory(const std::string& path, std::string& refusal) = 0;
+  // otherwise false with `refusal` saying why. False with the last error set and `refusal` none
+  // when the folder cannot be created.
+  virtual bool create_private_directory(const std::string& path, FolderRefusal& refusal) = 0;
   // CopyFileW: false with the last error set on failure.
   virtual bool copy_file(const std::string& source, const std::string& target,
                          bool fail_if_exists) = 0;

@@ -430,8 +430,8 @@ class PosixFiles final : public Files {
 
   // Windows gives each user a temporary folder of their own; under a shared /tmp the folder
   // itself must give that guarantee.
-  bool create_private_directory(const std::string& path, std::string& refusal) override {
-    refusal.clear();
+  bool create_private_directory(const std::string& path, FolderRefusal& refusal) override {
+    refusal = FolderRefusal::none;
     if (::mkdir(path.c_str(), 0700) == 0) return true;
     if (errno != EEXIST) {
       set_last_error(errno == ENOENT ? win32::path_not_found : win32_error_from_errno(errno));
@@ -443,15 +443,15 @@ class PosixFiles final : public Files {
       return false;
     }
     if (S_ISLNK(info.st_mode)) {
-      refusal = "it is a symbolic link";
+      refusal = FolderRefusal::symbolic_link;
     } else if (!S_ISDIR(info.st_mode)) {
-      refusal = "it is not a folder";
+      refusal = FolderRefusal::not_a_folder;
     } else if (info.st_uid != ::geteuid()) {
-      refusal = "it belongs to another user";
+      refusal = FolderRefusal::other_owner;
     } else if ((info.st_mode & 022) != 0) {
-      refusal = "other users can write to it";
+      refusal = FolderRefusal::writable_by_others;
     }
-    return refusal.empty();
+    return refusal == FolderRefusal::none;
   }
 
   bool copy_file(const std::string& source, const std::string& target,

@@ -203,19 +203,19 @@ class WindowsFiles final : public Files {
 
   // The folder lies in the user's own temporary folder, which Windows keeps from other users;
   // what is left to refuse is a folder that leads elsewhere.
-  bool create_private_directory(const std::string& path, std::string& refusal) override {
-    refusal.clear();
+  bool create_private_directory(const std::string& path, FolderRefusal& refusal) override {
+    refusal = FolderRefusal::none;
     const std::wstring wide = to_win32_path(path);
     if (CreateDirectoryW(wide.c_str(), nullptr)) return true;
     if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      refusal = "it is a symbolic link";
+      refusal = FolderRefusal::symbolic_link;
     } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      refusal = "it is not a folder";
+      refusal = FolderRefusal::not_a_folder;
     }
-    return refusal.empty();
+    return refusal == FolderRefusal::none;
   }
 
   bool copy_file(const std::string& source, const std::string& target,
