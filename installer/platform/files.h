@@ -14,7 +14,7 @@ namespace pellora::platform {
 // A file written under a unique name of its own beside its target, which it replaces in one
 // step when committed: a reader of the target sees the old file or the whole new one, never a
 // part, and two writers of the same target never share a file. Dropped uncommitted, it is
-// removed. One thread at a time.
+// removed. Each write goes to the file as it comes (the caller buffers). One thread at a time.
 class PendingFile {
  public:
   virtual ~PendingFile() = default;

@@ -353,14 +353,10 @@ ShellFileOperationResult copy_wild_card(const std::string& folder, const std::st
   return shell_result(copy_folder_content(from.get(), to.get()));
 }
 
-// Written through a large buffer: a download arrives in small chunks, and a system call per
-// chunk would cost more than the network.
 class PosixPendingFile final : public PendingFile {
  public:
   PosixPendingFile(std::string target, std::string temporary, int fd)
-      : target_(std::move(target)), temporary_(std::move(temporary)), file_(fd) {
-    buffer_.reserve(buffer_bytes);
-  }
+      : target_(std::move(target)), temporary_(std::move(temporary)), file_(fd) {}
   ~PosixPendingFile() override {
     if (!committed_) ::unlink(temporary_.c_str());
   }
@@ -370,39 +366,22 @@ class PosixPendingFile final : public PendingFile {
   const std::string& target_path() const override { return target_; }
 
   void write(const uint8_t* data, size_t size) override {
-    if (buffer_.size() + size > buffer_bytes) flush();
-    if (size >= buffer_bytes) {
-      write_through(reinterpret_cast<const char*>(data), size);
-    } else {
-      buffer_.insert(buffer_.end(), data, data + size);
+    if (!standin::write_all(file_.get(),
+                            std::string_view(reinterpret_cast<const char*>(data), size))) {
+      raise_storage_error(errno, target_);
     }
   }
 
   void commit() override {
-    flush();
     if (const int error = file_.close()) raise_storage_error(error, target_);
     if (::rename(temporary_.c_str(), target_.c_str()) != 0) raise_storage_error(errno, target_);
     committed_ = true;
   }
 
  private:
-  static constexpr size_t buffer_bytes = 256 * 1024;
-
-  void flush() {
-    write_through(buffer_.data(), buffer_.size());
-    buffer_.clear();
-  }
-
-  void write_through(const char* data, size_t size) {
-    if (!standin::write_all(file_.get(), std::string_view(data, size))) {
-      raise_storage_error(errno, target_);
-    }
-  }
-
   std::string target_;
   std::string temporary_;
   FileDescriptor file_;
-  std::vector<char> buffer_;
   bool committed_ = false;
 };
 

@@ -123,14 +123,10 @@ std::string pending_name(const std::string& target, unsigned attempt) {
          "-" + std::to_string(attempt) + ".pending";
 }
 
-// Written through a large buffer: a download arrives in small chunks, and a system call per
-// chunk would cost more than the network.
 class WindowsPendingFile final : public PendingFile {
  public:
   WindowsPendingFile(std::string target, std::string temporary, Handle file)
-      : target_(std::move(target)), temporary_(std::move(temporary)), file_(std::move(file)) {
-    buffer_.reserve(buffer_bytes);
-  }
+      : target_(std::move(target)), temporary_(std::move(temporary)), file_(std::move(file)) {}
   ~WindowsPendingFile() override {
     if (committed_) return;
     file_.reset();
@@ -142,16 +138,10 @@ class WindowsPendingFile final : public PendingFile {
   const std::string& target_path() const override { return target_; }
 
   void write(const uint8_t* data, size_t size) override {
-    if (buffer_.size() + size > buffer_bytes) flush();
-    if (size >= buffer_bytes) {
-      write_all(file_, reinterpret_cast<const char*>(data), size);
-    } else {
-      buffer_.insert(buffer_.end(), data, data + size);
-    }
+    write_all(file_, reinterpret_cast<const char*>(data), size);
   }
 
   void commit() override {
-    flush();
     if (!CloseHandle(file_.release())) raise_last_error();
     if (!MoveFileExW(to_win32_path(temporary_).c_str(), to_win32_path(target_).c_str(),
                      MOVEFILE_REPLACE_EXISTING)) {
@@ -161,17 +151,9 @@ class WindowsPendingFile final : public PendingFile {
   }
 
  private:
-  static constexpr size_t buffer_bytes = 256 * 1024;
-
-  void flush() {
-    write_all(file_, buffer_.data(), buffer_.size());
-    buffer_.clear();
-  }
-
   std::string target_;
   std::string temporary_;
   Handle file_;
-  std::vector<char> buffer_;
   bool committed_ = false;
 };
 
