@@ -76,12 +76,17 @@ class HostileSite : public testing::SiteTest {
     make_site(version, {"--file", work_.path("payload.bin=data/payload.bin"), "--installer-name",
                         "Setup.exe", "--site-file", work_.path("rescue.exe=rescue.exe"),
                         "--site-file", work_.path("Setup.exe=Setup.exe")});
-    // Short enough that the stall cases take a moment, far above the drip's pauses.
+    // Short enough that the stall cases take a moment, far above the drip's pauses: for the
+    // installer's transfers and for the stand-in's deployment service.
+    platform::HttpTimeouts short_stall;
+    short_stall.stall_ms = 1000;
+    platform::backend_services().http->set_timeouts(short_stall);
     setenv("TREVALON_HTTP_STALL_TIMEOUT_MS", "1000", 1);
   }
 
   void TearDown() override {
     unsetenv("TREVALON_HTTP_STALL_TIMEOUT_MS");
+    platform::backend_services().http->set_timeouts({});
     SiteTest::TearDown();
   }
 
