@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/hresult.h"
+
 namespace pellora::platform {
 
 // A file written under a unique name of its own beside its target, which it replaces in one
@@ -31,13 +33,6 @@ struct ShellFileOperationResult {
   int result = 0;            // SHFileOperationW's return value; 0 is success
   bool any_aborted = false;  // fAnyOperationsAborted
 };
-
-// SHFileOperationW's own results for what the Win32 codes do not cover.
-namespace shell_operation {
-inline constexpr int same_file = 0x71;      // DE_SAMEFILE: source and destination are the same
-inline constexpr int dest_subtree = 0x76;   // DE_DESTSUBTREE: the destination lies in the source
-inline constexpr int invalid_files = 0x7C;  // DE_INVALIDFILES: the source path is invalid
-}  // namespace shell_operation
 
 // What read_text gives for a file's bytes: the byte-order mark is the encoding's signature, not
 // text.
