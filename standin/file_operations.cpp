@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/hresult.h"
+#include "standin/platform_root.h"
 #include "standin/win32_errors.h"
 
 namespace standin {
@@ -306,11 +307,6 @@ std::string parent_of(const std::string& path) {
 std::string joined(const std::string& folder, const std::string& name) {
   if (!folder.empty() && folder.back() == '/') return folder + name;
   return folder + "/" + name;
-}
-
-bool is_directory(const std::string& path) {
-  struct stat info;
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // Windows tells a missing file (2) from a missing folder on the way to it (3).

@@ -39,7 +39,6 @@ class FileDescriptor {
 std::string parent_of(const std::string& path);
 // `name` in `folder`.
 std::string joined(const std::string& folder, const std::string& name);
-bool is_directory(const std::string& path);
 // The Win32 code for an errno met at `path`: Windows tells a missing file (2) from a missing
 // folder on the way to it (3).
 uint32_t win32_error_for(int error, const std::string& path);
