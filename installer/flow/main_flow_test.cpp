@@ -40,13 +40,15 @@ class MainFlow : public ::testing::Test {
     return testing::ending_of(main_flow);
   }
 
-  // What the flow started, as "file parameters", with the scratch folder written as "~".
+  // What the flow started, as "file parameters", with the scratch folder written as "~" and "/"
+  // for each separator of the OS.
   std::vector<std::string> started() const {
     std::vector<std::string> found;
     for (const auto& call : fake.shell.calls) {
       std::string file = call.file;
       if (file.rfind(fake.scratch.path(), 0) == 0)
         file = "~" + file.substr(fake.scratch.path().size());
+      for (char& c : file) c = c == '\\' ? '/' : c;
       found.push_back(file + " " + call.parameters);
     }
     return found;

@@ -182,7 +182,7 @@ ScopedFakePlatform::ScopedFakePlatform()
   s.shell = &shell;
   s.current_package = &package;
   s.files = platform::backend_services().files;
-  system.temp_path_value = scratch.path() + "/";
+  system.temp_path_value = scratch.path() + platform::backend_services().system->path_separator();
   reset_progress_window_for_tests();
   update_mode = '0';
   forwarded_args.clear();
