@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -103,7 +104,8 @@ void update_view(const std::function<void(Window&)>& change) {
 }
 
 // Runs `task` on the window's thread and waits for it, as SendMessageW does. A task sent before
-// the loop runs waits for it.
+// the loop runs waits for it. What the task throws is thrown here, on the sender's thread (where
+// the process ends in tests, whose exit throws).
 void send_to_window(std::function<void()> task) {
   if (on_window_thread()) {
     task();
@@ -113,11 +115,18 @@ void send_to_window(std::function<void()> task) {
   std::mutex done_mutex;
   std::condition_variable done_signal;
   bool done = false;
+  std::exception_ptr failure;
   {
     std::lock_guard lock(w.mutex);
     w.tasks.emplace_back([&] {
-      task();
+      std::exception_ptr thrown;
+      try {
+        task();
+      } catch (...) {
+        thrown = std::current_exception();
+      }
       std::lock_guard done_lock(done_mutex);
+      failure = thrown;
       done = true;
       done_signal.notify_all();
     });
@@ -125,6 +134,7 @@ void send_to_window(std::function<void()> task) {
   wake_window_thread();
   std::unique_lock done_lock(done_mutex);
   done_signal.wait(done_lock, [&] { return done; });
+  if (failure) std::rethrow_exception(failure);
 }
 
 // Queues `task` for the window's thread without waiting, as PostMessageW does.

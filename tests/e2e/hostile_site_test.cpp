@@ -6,6 +6,7 @@
 // cap is checked in download_test.cpp), so there the user's Cancel ends it, as in practice.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -167,22 +168,28 @@ class HostileSite : public testing::SiteTest {
     return result;
   }
 
-  // Runs `work`; an exit (the error box) or a platform error is a failure. With `press_cancel`
-  // the user presses Cancel once the download has run for a moment.
+  // Runs `work` on a worker, as the flow runs, while this thread (the window's) runs the window's
+  // loop; an exit (the error box) or a platform error is a failure. With `press_cancel` the user
+  // presses Cancel once the download has run for a moment.
   Attempt ends_in_exit(const std::function<bool()>& work, bool press_cancel) {
-    auto outcome = std::async(std::launch::async, [&work] {
+    std::atomic<bool> finished{false};
+    auto outcome = std::async(std::launch::async, [&work, &finished] {
       bool done = false;
       const std::string how = testing::ending_of([&] { done = work(); });
+      finished = true;
+      on_window_event(platform::WindowEvent::close);  // ends the loop
       return Attempt{how == "returned" && done, how};
     });
+    std::thread user;
     if (press_cancel) {
-      testing::wait_until([&] {
-        return has_current_operation() ||
-               outcome.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
+      user = std::thread([&finished] {
+        testing::wait_until([&] { return has_current_operation() || finished; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        on_window_event(platform::WindowEvent::cancel);
       });
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      on_window_event(platform::WindowEvent::cancel);
     }
+    run_message_loop();
+    if (user.joinable()) user.join();
     return outcome.get();
   }
 
