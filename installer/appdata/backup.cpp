@@ -2,12 +2,12 @@
 
 #include <exception>
 
+#include "common/error.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
 #include "installer/core/temp_directory.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {
@@ -76,7 +76,7 @@ std::string backup_appdata(std::string* failure_reason) {
 }
 
 std::string backup_appdata_under(const std::string& temp_folder, std::string* failure_reason) {
-  const std::string separator = platform::path_separator;
+  const std::string separator = platform::path_separator();
   std::string reason;
   try {
     const std::string folder = temp_folder + "appdata.backup";

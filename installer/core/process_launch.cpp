@@ -1,10 +1,10 @@
 #include "installer/core/process_launch.h"
 
+#include "common/error.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/temp_directory.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {
@@ -62,7 +62,7 @@ bool launch_temp_copy(const std::string& executable, const std::string& copy_nam
     log_line("Not starting " + executable + ": it lies outside the package's folder.\n");
     return false;
   }
-  const std::string source = location + platform::path_separator + executable;
+  const std::string source = location + platform::path_separator() + executable;
   log_line("Executable path: " + source + "\n");
   const std::string target = temp_directory() + copy_name;
   log_line("Temporary executable path: " + target + "\n");

@@ -4,7 +4,7 @@
 
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/diagnostics.h"
-#include "installer/platform/error.h"
+#include "common/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {

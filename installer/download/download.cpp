@@ -1,13 +1,14 @@
 #include "installer/download/download.h"
 
 #include <memory>
+#include <vector>
 
+#include "common/error.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/site_signature.h"
 #include "installer/core/temp_directory.h"
 #include "installer/download/stream_copy.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {
@@ -53,26 +54,43 @@ class HttpBodyStream final : public InputStream {
 
 // The body goes to a pending file beside the target, which replaces the target only once the
 // whole of it has arrived: the target is never half a program, and two downloads of the same
-// name at once never write into one file. An uncommitted pending file is removed.
+// name at once never write into one file. An uncommitted pending file is removed. Written
+// through a large buffer: a download arrives in small chunks, and a system call per chunk would
+// cost more than the network.
 class PendingFileOutput final : public OutputStream {
  public:
   PendingFileOutput(platform::PendingFile& file, const DownloadCheck& check)
       : file_(file), check_(check) {
+    buffer_.reserve(buffer_bytes);
     if (check_) hash_ = platform::services().crypto->start_sha256();
   }
   void write(const uint8_t* data, size_t size) override {
     if (hash_) hash_->update(data, size);
-    file_.write(data, size);
+    if (buffer_.size() + size > buffer_bytes) flush();
+    if (size >= buffer_bytes) {
+      file_.write(data, size);
+    } else {
+      buffer_.insert(buffer_.end(), data, data + size);
+    }
   }
   void commit() override {
+    flush();
     if (hash_) check_(hash_->finish());
     file_.commit();
   }
 
  private:
+  static constexpr size_t buffer_bytes = 256 * 1024;
+
+  void flush() {
+    if (!buffer_.empty()) file_.write(buffer_.data(), buffer_.size());
+    buffer_.clear();
+  }
+
   platform::PendingFile& file_;
   const DownloadCheck& check_;
   std::unique_ptr<platform::Sha256> hash_;
+  std::vector<uint8_t> buffer_;
 };
 
 }  // namespace

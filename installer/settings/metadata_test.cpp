@@ -4,9 +4,9 @@
 
 #include <tuple>
 
+#include "common/error.h"
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/site_signature.h"
-#include "installer/platform/error.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
 

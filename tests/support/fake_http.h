@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 #include "installer/platform/http.h"
 
 namespace pellora::testing {
@@ -23,6 +23,7 @@ class FakeHttp final : public platform::Http {
     std::optional<platform::PlatformError> error;
   };
 
+  void set_timeouts(const platform::HttpTimeouts&) override {}
   std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes,
                                   std::optional<std::chrono::milliseconds> time_limit) override;
   std::unique_ptr<platform::HttpResponse> get_headers(const std::string& uri) override;

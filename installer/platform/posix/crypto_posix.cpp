@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 #include "installer/platform/posix/services_posix.h"
 
 namespace pellora::platform::posix {

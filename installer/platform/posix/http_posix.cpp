@@ -11,12 +11,11 @@
 #include <mutex>
 #include <string>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 #include "installer/platform/http_status.h"
 #include "installer/platform/posix/http_rules.h"
 #include "installer/platform/posix/services_posix.h"
 #include "standin/curl_library.h"
-#include "standin/http_timeouts.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -29,8 +28,6 @@ using hresult::redirect_failed;
 using hresult::secure_failure;
 using hresult::unrecognized_scheme;
 using standin::curl_library;
-using standin::http_timeouts;
-using standin::HttpTimeouts;
 
 PlatformError timeout_error() { return PlatformError(hresult::timeout, "The operation timed out"); }
 
@@ -95,9 +92,9 @@ namespace {
 
 class CurlResponse final : public HttpResponse {
  public:
-  explicit CurlResponse(const std::string& uri,
-                        std::optional<Clock::time_point> deadline = std::nullopt)
-      : timeouts_(http_timeouts()), deadline_(deadline) {
+  CurlResponse(const std::string& uri, const HttpTimeouts& timeouts,
+               std::optional<Clock::time_point> deadline = std::nullopt)
+      : timeouts_(timeouts), deadline_(deadline) {
     easy_ = curl_library().easy_init();
     multi_ = curl_library().multi_init();
     if (easy_ == nullptr || multi_ == nullptr) {
@@ -112,7 +109,8 @@ class CurlResponse final : public HttpResponse {
     curl_library().easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
     curl_library().easy_setopt(easy_, CURLOPT_MAXREDIRS, 10L);
     curl_library().easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_library().easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connect_ms);
+    curl_library().easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS,
+                               static_cast<long>(timeouts_.connect_ms));
     curl_library().easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_library().easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_library().easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
@@ -322,20 +320,34 @@ class CurlResponse final : public HttpResponse {
 
 class CurlHttp final : public Http {
  public:
+  void set_timeouts(const HttpTimeouts& timeouts) override {
+    std::lock_guard lock(mutex_);
+    timeouts_ = timeouts;
+  }
+
   std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes,
                                   std::optional<std::chrono::milliseconds> time_limit) override {
     std::optional<Clock::time_point> deadline;
     if (time_limit) deadline = Clock::now() + *time_limit;
-    CurlResponse response(uri, deadline);
+    CurlResponse response(uri, timeouts(), deadline);
     response.wait_for_headers();
     return read_whole_body(response, max_bytes);
   }
 
   std::unique_ptr<HttpResponse> get_headers(const std::string& uri) override {
-    auto response = std::make_unique<CurlResponse>(uri);
+    auto response = std::make_unique<CurlResponse>(uri, timeouts());
     response->wait_for_headers();
     return response;
   }
+
+ private:
+  HttpTimeouts timeouts() {
+    std::lock_guard lock(mutex_);
+    return timeouts_;
+  }
+
+  std::mutex mutex_;
+  HttpTimeouts timeouts_;
 };
 
 }  // namespace
