@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include "common/error.h"
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/diagnostics.h"
-#include "common/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {
