@@ -145,8 +145,7 @@ TEST_F(FetchMetadata, FailuresGiveNothing) {
   EXPECT_TRUE(http.requests.empty());
 }
 
-// With a burned-in key only the file's own signature makes it count (without one, the log says
-// so: FillsTheRecordAndLogsEveryStep).
+// With a key only the file's own signature makes it count (without, see FillsTheRecord...).
 TEST_F(FetchMetadata, WithAKeyOnlyItsOwnSignatureMakesTheFileCount) {
   const std::string body = "app.windows.manifests.version-quad=1.2.3.4\n";
   const auto signature = [](const std::string& name, const std::string& content) {
@@ -156,7 +155,6 @@ TEST_F(FetchMetadata, WithAKeyOnlyItsOwnSignatureMakesTheFileCount) {
   burned_in_settings.update_key = "the vendor's key";
   const std::pair<const char*, std::string> refused[] = {
       {"could not be downloaded (Status 404.)", ""},
-      {"is 63 bytes long instead of 64", signature("metadata.properties", body).substr(1)},
       {"not signed with this application's key", signature("metadata.properties", body + " ")},
       {"not signed with this application's key", signature("App.cer", body)},
   };
@@ -173,11 +171,9 @@ TEST_F(FetchMetadata, WithAKeyOnlyItsOwnSignatureMakesTheFileCount) {
   }
   http.serve(url + ".sig", signature("metadata.properties", body));
   EXPECT_EQ(fetch_metadata()->version_quad, "1.2.3.4");
-  EXPECT_TRUE(fake.debug.contains("Signature verified: " + url + "\n"));
 }
 
-// The budget covers the file and its signature; once spent, the check is skipped however the
-// request ended, and no further request starts.
+// The budget covers the file and its signature; once spent, nothing more is asked or used.
 TEST_F(FetchMetadata, ABudgetSpentSkipsTheCheck) {
   using Limits = std::vector<std::optional<std::chrono::milliseconds>>;
   const std::chrono::milliseconds budget(5000);

@@ -1,8 +1,7 @@
 // A hostile or broken site against every download path of the installer, with real HTTP, files,
 // signature checks and deployment service (the shell is faked, so the test sees every program
-// start and the certificate's import). A fault that damages or withholds the body must fail:
-// nothing started, no cut file left as the target; so must every file the installer acts on
-// whose signature does not match the burned-in key.
+// start and import). A fault that damages or withholds the body, or a file whose signature does
+// not match the burned-in key, must fail: nothing started, no cut file left as the target.
 // A slow drip of a whole body must succeed intact (the stall time-out measures silence). An
 // endless body streamed into a program file would take minutes to reach its 4 GiB cap (a small
 // cap is checked in download_test.cpp), so there the user's Cancel ends it, as in practice.
@@ -266,7 +265,6 @@ TEST_F(HostileSite, WithAKeyBurnedInOnlyTheVendorsSignatureOfEachFileCounts) {
 
   for (size_t i = 0; i < 4; ++i) {
     const std::string file = paths[i].site_file;
-    // The file and its signature as they are in `from` under the name `as`.
     const auto take = [&](const fs::path& from, const std::string& as) {
       fs::copy_file(from / as, site_ / file, fs::copy_options::overwrite_existing);
       fs::copy_file(from / (as + ".sig"), site_ / (file + ".sig"),

@@ -1,7 +1,6 @@
 // The reinstall chain end to end, started by the site's escape hatch: back the data up, remove
 // the package, install again, restore the data and start the application with its command line.
-// The site is signed and every installer carries the vendor's key, so each file the chain takes
-// from the site (the metadata, the escape hatch, the new installer) passes its check on the way.
+// The site is signed and every installer carries the key: each file the chain takes is checked.
 
 #include <gtest/gtest.h>
 

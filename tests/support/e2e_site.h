@@ -61,11 +61,9 @@ class SiteTest : public ::testing::Test {
   void publish(const std::string& version, const std::vector<std::string>& options,
                std::vector<std::string> files = {},
                const std::vector<std::string>& extra = {}) const;
-  // Makes the P-256 key pair <name>.pem and <name>.pem.pub in the sandbox; returns the public
-  // key's X and Y, as they are burned in.
+  // Makes the P-256 key pair <name>.pem(.pub) in the sandbox; returns the public X and Y.
   std::string make_key(const std::string& name) const;
-  // From now on the site is signed with a new vendor key and every installer burned carries its
-  // public half.
+  // From now on the site is signed with a new key, and every installer burned carries it.
   void sign_with_new_key();
   // Installs what the site offers through the store itself, as an earlier run would have.
   void install_from_site() const;

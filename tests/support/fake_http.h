@@ -33,8 +33,7 @@ class FakeHttp final : public platform::Http {
 
   std::map<std::string, Resource> resources;
   std::vector<std::string> requests;
-  // The time limit of each get_buffer, in order.
-  std::vector<std::optional<std::chrono::milliseconds>> time_limits;
+  std::vector<std::optional<std::chrono::milliseconds>> time_limits;  // of each get_buffer
   // Called before each get_buffer answers, where a test lets time pass.
   std::function<void(const std::string& uri)> on_get_buffer;
   size_t chunk_size = 8192;
