@@ -98,8 +98,10 @@ bool do_install() {
       return true;
     }
     if (error_code == platform::hresult::access_denied) {
-      hide_progress_window();
+      // The window stays up while the elevation prompt asks: a prompt owned by a hidden window
+      // may open behind other windows. The elevated copy shows its own window.
       request_install_permission();
+      hide_progress_window();
       platform::services().system->exit_process(0);
     }
     if ((extended_code & 0xFFFF) == downgrade_low_bits) {

@@ -64,6 +64,18 @@ TEST(HttpContract, FailuresRaiseTheWindowsErrors) {
             0x80190194u);
   EXPECT_EQ(error_code_of([&] { http().get_buffer(site_url("/file.bin"), 1000); }),
             hresult::file_too_large);
+  // A proxy that wants a sign-in: the text says so.
+  try {
+    http().get_buffer(site_url("/proxy.bin"), 1 << 20);
+    ADD_FAILURE() << "a 407 passed";
+  } catch (const PlatformError& error) {
+    EXPECT_EQ(error.code(), 0x80190197u);
+    EXPECT_EQ(error.message().rfind("Proxy authentication required (407). The network's proxy "
+                                    "server asks for a sign-in",
+                                    0),
+              0u)
+        << error.message();
+  }
   EXPECT_EQ(error_code_of([&] { http().get_buffer(site_url("/truncated.bin"), 1 << 20); }),
             hresult::connection_aborted);
   // Which error a reset raises depends on the stack and the moment it notices; it must never

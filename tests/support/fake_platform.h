@@ -53,6 +53,7 @@ class FakeSystem final : public platform::System {
   std::optional<std::string> get_env(const std::string& name) override;
   void set_env(const std::string& name, const std::string& value) override;
   bool current_user_is_admin() override { return is_admin; }
+  std::string powershell_path() override { return powershell_path_value; }
 
   std::vector<uint32_t> sleeps;
   std::function<void(uint32_t)> on_sleep;
@@ -60,6 +61,8 @@ class FakeSystem final : public platform::System {
   std::string temp_path_value;
   std::map<std::string, std::string> environment;
   bool is_admin = true;
+  std::string powershell_path_value =
+      "C:\\Windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe";
   std::optional<uint32_t> refuse_work;
 
  private:

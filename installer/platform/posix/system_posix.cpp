@@ -106,6 +106,10 @@ class PosixSystem final : public System {
     }
     return false;
   }
+
+  // The stand-in's PowerShell is a program of the build, found on the search path as the tests
+  // arrange it.
+  std::string powershell_path() override { return "powershell"; }
 };
 
 }  // namespace
