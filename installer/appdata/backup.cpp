@@ -2,12 +2,12 @@
 
 #include <exception>
 
+#include "common/error.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
 #include "installer/core/temp_directory.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {

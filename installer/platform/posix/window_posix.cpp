@@ -11,9 +11,9 @@
 #include <optional>
 #include <thread>
 
+#include "common/write_all.h"
 #include "installer/platform/posix/services_posix.h"
 #include "installer/platform/posix/terminal_view.h"
-#include "standin/write_all.h"
 
 namespace pellora::platform::posix {
 namespace {

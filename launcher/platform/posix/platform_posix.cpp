@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/write_all.h"
 #include "launcher/platform/platform.h"
 #include "launcher/platform/posix/known_folders.h"
 #include "standin/package_store.h"
-#include "standin/write_all.h"
 
 namespace launcher::platform {
 namespace {
