@@ -174,21 +174,6 @@ TEST_F(FilesContract, PathsLongerThanTheWindowsLimitsWork) {
   EXPECT_TRUE(fs::is_empty(scratch_.path()));
 }
 
-// A program copied over the one an earlier run left (and may still run): the target is the
-// new program, and nothing else is left beside it.
-TEST_F(FilesContract, AProgramCopyReplacesTheEarlierOne) {
-  write("package/updatecheck.exe", "new build");
-  write("temp/updater.exe", "old build");
-  EXPECT_TRUE(
-      files_.copy_replacing_program(path("package/updatecheck.exe"), path("temp/updater.exe")));
-  EXPECT_EQ(read("temp/updater.exe"), "new build");
-  EXPECT_EQ(std::distance(fs::directory_iterator(path("temp")), {}), 1);
-  EXPECT_FALSE(
-      files_.copy_replacing_program(path("package/missing.exe"), path("temp/updater.exe")));
-  EXPECT_EQ(get_last_error(), win32::file_not_found);
-  EXPECT_EQ(read("temp/updater.exe"), "new build");
-}
-
 TEST_F(FilesContract, StorageCallsRaiseWindowsErrors) {
   write("file.txt", "x");
   EXPECT_EQ(error_code_of([&] { files_.read_text(path("missing.txt")); }), 0x80070002u);

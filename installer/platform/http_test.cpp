@@ -70,11 +70,7 @@ TEST(HttpContract, FailuresRaiseTheWindowsErrors) {
     ADD_FAILURE() << "a 407 passed";
   } catch (const PlatformError& error) {
     EXPECT_EQ(error.code(), 0x80190197u);
-    EXPECT_EQ(error.message().rfind("Proxy authentication required (407). The network's proxy "
-                                    "server asks for a sign-in",
-                                    0),
-              0u)
-        << error.message();
+    EXPECT_NE(error.message().find("proxy server asks for a sign-in"), std::string::npos);
   }
   EXPECT_EQ(error_code_of([&] { http().get_buffer(site_url("/truncated.bin"), 1 << 20); }),
             hresult::connection_aborted);

@@ -7,8 +7,9 @@
 //   window-probe box-owner  waits for the error box; prints "owner none|visible|hidden" and
 //                           "foreground" or "background"
 //   window-probe dpi DPI    sends the shown progress dialog WM_DPICHANGED for DPI, with its
-//                           rectangle's size scaled by DPI / 96 as the suggestion; prints the
-//                           suggestion, then as "shown" does (the DPI as the window keeps it)
+//                           rectangle's size scaled by DPI / 96, centred on the screen, as the
+//                           suggestion; prints "suggested LEFT TOP RIGHT BOTTOM", then as
+//                           "shown" does (with DPI)
 //   window-probe clipboard  prints the clipboard's Unicode text
 //   window-probe hold       stays for a minute, keeping its Wine desktop (and the clipboard
 //                           that desktop holds) alive between other programs
@@ -94,10 +95,15 @@ void print_layout(HWND window, unsigned dpi) {
 
 // The message's rectangle must be readable in the dialog's process: it is written there.
 int change_dpi(HWND window, unsigned dpi) {
+  // As on a monitor of its own: the scaled size, centred on the screen.
   RECT now;
   GetWindowRect(window, &now);
-  const RECT suggested{now.left, now.top, now.left + MulDiv(now.right - now.left, dpi, 96),
-                       now.top + MulDiv(now.bottom - now.top, dpi, 96)};
+  const int width = MulDiv(now.right - now.left, static_cast<int>(dpi), 96);
+  const int height = MulDiv(now.bottom - now.top, static_cast<int>(dpi), 96);
+  const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  const RECT suggested{left < 0 ? 0 : left, top < 0 ? 0 : top, (left < 0 ? 0 : left) + width,
+                       (top < 0 ? 0 : top) + height};
   DWORD process_id = 0;
   GetWindowThreadProcessId(window, &process_id);
   HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, process_id);

@@ -17,11 +17,11 @@ fail() {
 work=$(mktemp -d)
 site_pid=
 holder_pid=
+pellora_pid=
 cleanup() {
   local status=$?
   set +e
-  [ -n "$site_pid" ] && kill "$site_pid" 2>/dev/null
-  [ -n "$holder_pid" ] && kill "$holder_pid" 2>/dev/null
+  for pid in "$pellora_pid" "$holder_pid" "$site_pid"; do [ -n "$pid" ] && kill "$pid" 2>/dev/null; done
   "$wine" reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1 || true
   "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1 || true
   rm -rf "$work"
@@ -162,6 +162,7 @@ for dpi in 96 192; do
   xdotool mousemove $((X + 5)) $((Y + 5)) key alt+F4
   status=0
   wait "$pellora_pid" || status=$?
+  pellora_pid=
   [ "$status" = 5 ] || fail "$dpi DPI: closing the window ended pellora with $status, not 5"
 done
 for name in $planted_names; do
@@ -192,6 +193,7 @@ eval "$(desktop_geometry)"
 xdotool mousemove $((X + 5)) $((Y + 5)) key Return
 status=0
 wait "$pellora_pid" || status=$?
+pellora_pid=
 [ "$status" = 1 ] || fail "the error box ended pellora with $status, not 1"
 clipboard=$("$wine" "$probe" clipboard 2>/dev/null | tr -d '\r') || fail "nothing on the clipboard"
 case "$clipboard" in
