@@ -76,7 +76,7 @@ std::string backup_appdata(std::string* failure_reason) {
 }
 
 std::string backup_appdata_under(const std::string& temp_folder, std::string* failure_reason) {
-  const std::string separator = platform::path_separator;
+  const std::string separator = platform::path_separator();
   std::string reason;
   try {
     const std::string folder = temp_folder + "appdata.backup";

@@ -18,7 +18,7 @@ void log_failure(const std::string& message) {
 }  // namespace
 
 void restore_appdata(std::string backup_path) {
-  const std::string separator = platform::path_separator;
+  const std::string separator = platform::path_separator();
   platform::Services& services = platform::services();
   platform::CurrentPackage& package = *services.current_package;
   const std::pair<const char*, std::string (platform::CurrentPackage::*)()> folders[] = {

@@ -47,7 +47,7 @@ void reinstall() {
   metadata.reset();
   if (uninstall()) {
     start_new_installer(installer, backup_path);
-    exit_process(0);
+    end_process(ExitCode::success);
   }
 }
 

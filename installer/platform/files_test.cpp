@@ -15,6 +15,8 @@ namespace {
 namespace fs = std::filesystem;
 using pellora::testing::error_code_of;
 
+System& system() { return *backend_services().system; }
+
 class FilesContract : public ::testing::Test {
  protected:
   std::string path(const std::string& relative) const { return scratch_.path(relative); }
@@ -94,9 +96,9 @@ TEST_F(FilesContract, DeleteRemovesATree) {
 TEST_F(FilesContract, CreateDirectoryAndCopyFileSetTheWindowsLastError) {
   EXPECT_TRUE(files_.create_directory(path("made")));
   EXPECT_FALSE(files_.create_directory(path("made")));
-  EXPECT_EQ(get_last_error(), win32::already_exists);
+  EXPECT_EQ(system().last_error(), win32::already_exists);
   EXPECT_FALSE(files_.create_directory(path("missing/child")));
-  EXPECT_EQ(get_last_error(), win32::path_not_found);
+  EXPECT_EQ(system().last_error(), win32::path_not_found);
   fs::remove(path("made"));
 
   // A copy replaces the target unless told not to.
@@ -107,12 +109,12 @@ TEST_F(FilesContract, CreateDirectoryAndCopyFileSetTheWindowsLastError) {
   EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.path()), fs::directory_iterator()), 2);
 
   EXPECT_FALSE(files_.copy_file(path("program"), path("copy"), true));
-  EXPECT_EQ(get_last_error(), 80u);  // ERROR_FILE_EXISTS
+  EXPECT_EQ(system().last_error(), 80u);  // ERROR_FILE_EXISTS
   EXPECT_EQ(read("copy"), "new program");
   EXPECT_FALSE(files_.copy_file(path("missing"), path("other"), false));
-  EXPECT_EQ(get_last_error(), win32::file_not_found);
+  EXPECT_EQ(system().last_error(), win32::file_not_found);
   EXPECT_FALSE(files_.copy_file(path("program"), path("no/such/folder/copy"), false));
-  EXPECT_EQ(get_last_error(), win32::path_not_found);
+  EXPECT_EQ(system().last_error(), win32::path_not_found);
 }
 
 TEST_F(FilesContract, TextIsWrittenWithoutAndReadWithoutAByteOrderMark) {
@@ -144,12 +146,12 @@ TEST_F(FilesContract, AppendableFilesAddToTheEndAndTellTheirSize) {
 TEST_F(FilesContract, PathsLongerThanTheWindowsLimitsWork) {
   std::string folder = scratch_.path();
   // A folder's path between CreateDirectoryW's limit (248) and MAX_PATH (260), then far beyond.
-  folder += path_separator + std::string(250 - folder.size() - 1, 'p');
+  folder += system().path_separator() + std::string(250 - folder.size() - 1, 'p');
   ASSERT_EQ(folder.size(), 250u);
-  ASSERT_TRUE(files_.create_directory(folder)) << get_last_error();
+  ASSERT_TRUE(files_.create_directory(folder)) << system().last_error();
   for (char letter = 'a'; letter < 'd'; ++letter) {
-    folder += path_separator + std::string(50, letter);
-    ASSERT_TRUE(files_.create_directory(folder)) << get_last_error();
+    folder += system().path_separator() + std::string(50, letter);
+    ASSERT_TRUE(files_.create_directory(folder)) << system().last_error();
   }
 
   const std::string file = files_.create_file_replace_existing(folder, "long.txt");
@@ -160,14 +162,15 @@ TEST_F(FilesContract, PathsLongerThanTheWindowsLimitsWork) {
 
   // A backup's destination is longer than its source: the copy and the delete of a deep tree
   // go through, both ways.
-  const std::string tree =
-      scratch_.path() + path_separator + std::string(250 - scratch_.path().size() - 1, 'p');
+  const std::string tree = scratch_.path() + system().path_separator() +
+                           std::string(250 - scratch_.path().size() - 1, 'p');
   const std::string backup = scratch_.path("backup-of-the-data-folders");
   EXPECT_EQ(files_.shell_copy(tree, backup).result, 0);
-  const std::string relative = std::string(50, 'a') + path_separator + std::string(50, 'b') +
-                               path_separator + std::string(50, 'c') + path_separator + "long.txt";
-  EXPECT_EQ(files_.read_text(backup + path_separator + relative), "far down");
-  EXPECT_EQ(files_.shell_copy(backup + path_separator + "*", tree).result, 0);
+  const std::string relative = std::string(50, 'a') + system().path_separator() +
+                               std::string(50, 'b') + system().path_separator() +
+                               std::string(50, 'c') + system().path_separator() + "long.txt";
+  EXPECT_EQ(files_.read_text(backup + system().path_separator() + relative), "far down");
+  EXPECT_EQ(files_.shell_copy(backup + system().path_separator() + "*", tree).result, 0);
   EXPECT_EQ(files_.shell_delete(tree).result, 0);
   EXPECT_EQ(files_.shell_delete(backup).result, 0);
   EXPECT_FALSE(exists("backup-of-the-data-folders"));

@@ -104,6 +104,10 @@ class WindowsSystem final : public System {
     }
     return to_utf8(std::wstring_view(folder, length)) + "\\WindowsPowerShell\\v1.0\\powershell.exe";
   }
+  std::string path_separator() override { return "\\"; }
+  uint32_t last_error() override { return GetLastError(); }
+  void set_last_error(uint32_t code) override { SetLastError(code); }
+  std::string format_message(uint32_t code) override { return windows::format_message(code); }
 
  private:
   static void CALLBACK run_work(PTP_CALLBACK_INSTANCE, void* context) {

@@ -10,6 +10,7 @@
 #include "launcher/platform/platform.h"
 #include "launcher/platform/posix/known_folders.h"
 #include "standin/package_store.h"
+#include "standin/terminal_text.h"
 
 namespace launcher::platform {
 namespace {
@@ -43,9 +44,10 @@ class PosixPlatform final : public Platform {
   void remove_variable(const std::string& name) override { ::unsetenv(name.c_str()); }
 
   // Each call is one record; a record that does not end a line gets a line feed, as a
-  // debug-output viewer shows every call on its own line.
+  // debug-output viewer shows every call on its own line. Text from elsewhere (the JVM's, a
+  // configuration's) must not drive a terminal: its control characters are shown, not sent.
   void debug_output(std::string_view text) override {
-    std::string record(text);
+    std::string record = on_terminal_ ? standin::shown_on_terminal(text) : std::string(text);
     if (record.empty() || record.back() != '\n') record += '\n';
     standin::write_within(STDERR_FILENO, record, write_patience);
   }
@@ -53,7 +55,8 @@ class PosixPlatform final : public Platform {
   // Nobody can close a box that nobody sees: wait only when a person is at the terminal.
   void message_box(std::string_view text, std::string_view caption) override {
     std::string record;
-    record.append(caption).append("\n").append(text);
+    record.append(caption).append("\n");
+    record += on_terminal_ ? standin::shown_on_terminal(text) : std::string(text);
     if (record.back() != '\n') record += '\n';
     standin::write_within(STDERR_FILENO, record, write_patience);
     if (::isatty(STDIN_FILENO) == 1) {
@@ -65,6 +68,9 @@ class PosixPlatform final : public Platform {
       }
     }
   }
+
+ private:
+  const bool on_terminal_ = ::isatty(STDERR_FILENO) == 1;
 };
 
 void* thread_start(void* body) {
