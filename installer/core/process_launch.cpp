@@ -66,8 +66,9 @@ bool launch_temp_copy(const std::string& executable, const std::string& copy_nam
   log_line("Executable path: " + source + "\n");
   const std::string target = temp_directory() + copy_name;
   log_line("Temporary executable path: " + target + "\n");
-  // Overwrite an older copy: it may be from a previous version of the package.
-  if (!platform::services().files->copy_file(source, target, false)) {
+  // Replace an older copy: it may be from a previous version of the package, and an earlier run
+  // may still be executing it.
+  if (!platform::services().files->copy_replacing_program(source, target)) {
     report_error("CopyFile failed with error: " + last_error_text());
   }
   launch_process(target, parameters, false);

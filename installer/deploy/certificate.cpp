@@ -33,14 +33,28 @@ std::string temporary_folder() {
   return path;
 }
 
-// PowerShell's own escape inside a single-quoted literal: a quote is written twice. Without it
-// a folder such as O'Brien breaks the import, and a crafted file name would run as administrator.
+// PowerShell's own escape inside a single-quoted literal: a quote is written twice. PowerShell
+// takes the typographic single quotes U+2018 to U+201B for quotes too, so each of them is
+// doubled as well. Without it a folder such as O'Brien (or O’Brien, as phones and word
+// processors type it) breaks the import, and a crafted file name would run as administrator.
 std::string single_quoted_literal_content(const std::string& text) {
   std::string escaped;
   escaped.reserve(text.size());
-  for (char c : text) {
-    if (c == '\'') escaped += '\'';
-    escaped += c;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\'') {
+      escaped += "''";
+      continue;
+    }
+    // U+2018..U+201B in UTF-8: E2 80 98..9B.
+    if (text.compare(i, 2, "\xE2\x80") == 0 && i + 2 < text.size() &&
+        static_cast<unsigned char>(text[i + 2]) >= 0x98 &&
+        static_cast<unsigned char>(text[i + 2]) <= 0x9B) {
+      const std::string quote = text.substr(i, 3);
+      escaped += quote + quote;
+      i += 2;
+      continue;
+    }
+    escaped += text[i];
   }
   return escaped;
 }
@@ -72,8 +86,13 @@ bool install_certificate() {
 
   log_line("Installing certificate into LocalMachine/TrustedPeople.\n");
   const std::string parameters = import_certificate_parameters(file_path);
+  // By its full path: a powershell.exe in the current folder or beside this program must not be
+  // the one that runs as administrator.
+  const std::string powershell = services.system->powershell_path();
   const intptr_t result =
-      services.shell->shell_execute("runas", "powershell", parameters, platform::sw_hide);
+      powershell.empty()
+          ? 0
+          : services.shell->shell_execute("runas", powershell, parameters, platform::sw_hide);
   if (result <= 32) {
     if (platform::get_last_error() == platform::win32::cancelled) {
       log_line("Certificate installation cancelled by the user, quitting.");

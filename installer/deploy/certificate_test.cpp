@@ -45,7 +45,7 @@ TEST_F(InstallCertificate, DownloadsImportsElevatedAndPauses) {
   EXPECT_EQ(fake.scratch.read("App.cer"), "certificate bytes");
   ASSERT_EQ(fake.shell.calls.size(), 1u);
   EXPECT_EQ(fake.shell.calls[0].verb, "runas");
-  EXPECT_EQ(fake.shell.calls[0].file, "powershell");
+  EXPECT_EQ(fake.shell.calls[0].file, fake.system.powershell_path_value);
   EXPECT_EQ(fake.shell.calls[0].show_command, 0);
   EXPECT_EQ(fake.shell.calls[0].parameters, "Import-Certificate -FilePath '" + local + store_part);
   EXPECT_EQ(fake.debug.lines(), (std::vector<std::string>{
@@ -65,6 +65,9 @@ TEST_F(InstallCertificate, AnyPathArrivesIntactInsideTheQuotedLiteral) {
   const Case cases[] = {
       {"my temp files/", "App.cer", "/my temp files/App.cer"},
       {"O'Brien/tmp/", "App.cer", "/O''Brien/tmp/App.cer"},
+      // PowerShell's other single quotes, U+2018 to U+201B, end a literal too.
+      {"O\u2018\u2019\u201A\u201B/", "App.cer",
+       "/O\u2018\u2018\u2019\u2019\u201A\u201A\u201B\u201B/App.cer"},
       {"", "it's'; Remove-Item x; '.cer", "/it''s''; Remove-Item x; ''.cer"},
       {"Zoë Łukasz/临时/", "Zertifikat.cer", "/Zoë Łukasz/临时/Zertifikat.cer"},
   };

@@ -98,8 +98,10 @@ InstallOutcome do_install() {
       return InstallOutcome::installed;
     }
     if (error_code == platform::hresult::access_denied) {
-      hide_progress_window();
+      // The window stays up while the elevation prompt asks: a prompt owned by a hidden window
+      // may open behind other windows. The elevated copy shows its own window.
       request_install_permission();
+      hide_progress_window();
       return InstallOutcome::handed_to_elevated_copy;
     }
     if ((extended_code & 0xFFFF) == downgrade_low_bits) {

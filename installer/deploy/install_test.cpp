@@ -145,7 +145,7 @@ TEST_F(DoInstall, AnUntrustedSignerTakesFromTheSameBudget) {
   EXPECT_EQ(attempt_lines(), (std::vector<std::string>{"5", "4", "3", "2", "1"}));
   EXPECT_EQ(fake.system.sleeps, (std::vector<uint32_t>{1000, 1000, 2000, 1000}));
   ASSERT_EQ(fake.shell.calls.size(), 1u);
-  EXPECT_EQ(fake.shell.calls[0].file, "powershell");
+  EXPECT_EQ(fake.shell.calls[0].file, fake.system.powershell_path_value);
   EXPECT_EQ(http.requests, std::vector<std::string>{"https://example.test/app/App.cer"});
   EXPECT_EQ(fake.clipboard.text, failure + "still busy");
 }

@@ -69,6 +69,13 @@ class Files {
   // CopyFileW: false with the last error set on failure.
   virtual bool copy_file(const std::string& source, const std::string& target,
                          bool fail_if_exists) = 0;
+  // Puts a copy of `source` at `target`, which may be a program an earlier run still executes:
+  // Windows refuses to overwrite such a file but lets it be renamed, so an existing target is
+  // renamed aside ("<target>.<unique>.old") when it cannot be replaced, and the asides that
+  // earlier runs left are deleted once nothing runs them any more. The copy is made beside the
+  // target under a name of its own first, so the target is always a whole file. False with the
+  // last error set (CopyFileW's or MoveFileExW's) on failure.
+  virtual bool copy_replacing_program(const std::string& source, const std::string& target) = 0;
   // SHFileOperationW FO_COPY with FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR |
   // FOF_NOERRORUI. A source ending in "<separator>*" merges the folder's content into an
   // existing destination, overwriting same-named files; a folder source with a missing

@@ -143,20 +143,38 @@ TEST_F(FilesContract, AppendableFilesAddToTheEndAndTellTheirSize) {
   EXPECT_EQ(files_.open_for_append(path("missing/log.txt")), nullptr);
 }
 
-TEST_F(FilesContract, PathsLongerThanTheWindowsLimitWork) {
+TEST_F(FilesContract, PathsLongerThanTheWindowsLimitsWork) {
   std::string folder = scratch_.path();
-  for (char letter = 'a'; letter < 'g'; ++letter) {
+  // A folder's path between CreateDirectoryW's limit (248) and MAX_PATH (260), then far beyond.
+  folder += system().path_separator() + std::string(250 - folder.size() - 1, 'p');
+  ASSERT_EQ(folder.size(), 250u);
+  ASSERT_TRUE(files_.create_directory(folder)) << system().last_error();
+  for (char letter = 'a'; letter < 'd'; ++letter) {
     folder += system().path_separator() + std::string(50, letter);
     ASSERT_TRUE(files_.create_directory(folder)) << system().last_error();
   }
-  ASSERT_GT(folder.size(), 300u);
 
   const std::string file = files_.create_file_replace_existing(folder, "long.txt");
   files_.write_text(file, "far down");
   ASSERT_TRUE(files_.copy_file(file, file + ".copy", false));
-
   EXPECT_EQ(files_.read_text(file + ".copy"), "far down");
   EXPECT_NO_THROW(files_.ensure_folder_exists(folder));
+
+  // A backup's destination is longer than its source: the copy and the delete of a deep tree
+  // go through, both ways.
+  const std::string tree = scratch_.path() + system().path_separator() +
+                           std::string(250 - scratch_.path().size() - 1, 'p');
+  const std::string backup = scratch_.path("backup-of-the-data-folders");
+  EXPECT_EQ(files_.shell_copy(tree, backup).result, 0);
+  const std::string relative = std::string(50, 'a') + system().path_separator() +
+                               std::string(50, 'b') + system().path_separator() +
+                               std::string(50, 'c') + system().path_separator() + "long.txt";
+  EXPECT_EQ(files_.read_text(backup + system().path_separator() + relative), "far down");
+  EXPECT_EQ(files_.shell_copy(backup + system().path_separator() + "*", tree).result, 0);
+  EXPECT_EQ(files_.shell_delete(tree).result, 0);
+  EXPECT_EQ(files_.shell_delete(backup).result, 0);
+  EXPECT_FALSE(exists("backup-of-the-data-folders"));
+  EXPECT_TRUE(fs::is_empty(scratch_.path()));
 }
 
 TEST_F(FilesContract, StorageCallsRaiseWindowsErrors) {

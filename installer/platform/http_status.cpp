@@ -78,8 +78,14 @@ std::string reason_phrase(uint32_t status) {
 }  // namespace
 
 PlatformError http_status_error(uint32_t status) {
-  return PlatformError(hresult::http_status_base + status,
-                       reason_phrase(status) + " (" + std::to_string(status) + ").");
+  std::string text = reason_phrase(status) + " (" + std::to_string(status) + ").";
+  // The one status a user can do something about without the site: say what it means.
+  if (status == 407) {
+    text +=
+        " The network's proxy server asks for a sign-in that the installer cannot give; ask "
+        "your network administrator to let it reach the application's site.";
+  }
+  return PlatformError(hresult::http_status_base + status, text);
 }
 
 std::vector<uint8_t> read_whole_body(HttpResponse& response, uint64_t max_bytes) {

@@ -65,6 +65,14 @@ TEST(HttpContract, FailuresRaiseTheWindowsErrors) {
       0x80190194u);
   EXPECT_EQ(error_code_of([&] { http().get_buffer(site_url("/file.bin"), 1000, std::nullopt); }),
             hresult::file_too_large);
+  // A proxy that wants a sign-in: the text says so.
+  try {
+    http().get_buffer(site_url("/proxy.bin"), 1 << 20, std::nullopt);
+    ADD_FAILURE() << "a 407 passed";
+  } catch (const PlatformError& error) {
+    EXPECT_EQ(error.code(), 0x80190197u);
+    EXPECT_NE(error.message().find("proxy server asks for a sign-in"), std::string::npos);
+  }
   EXPECT_EQ(
       error_code_of([&] { http().get_buffer(site_url("/truncated.bin"), 1 << 20, std::nullopt); }),
       hresult::connection_aborted);

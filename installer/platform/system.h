@@ -31,8 +31,9 @@ class System {
   virtual std::string temp_path() = 0;
   virtual std::optional<std::string> get_env(const std::string& name) = 0;
   virtual void set_env(const std::string& name, const std::string& value) = 0;
-  // GetUserNameW + NetUserGetInfo(level 1): true when the user's privilege level is admin.
-  // False when the user is not an administrator or the lookup failed.
+  // Whether the user is an administrator, told from the process's token: a member of the
+  // Administrators group, or, for a token that administrators get without elevation, its linked
+  // elevated token. False when the user is not one or the token cannot be read.
   virtual bool current_user_is_admin() = 0;
   // The separator of the OS's paths ("\\" on Windows, "/" on POSIX).
   virtual std::string path_separator() = 0;
@@ -43,6 +44,11 @@ class System {
   // The system's message text for a Win32 error code, as FormatMessageW gives it, in UTF-8 (it
   // usually ends with "\r\n"); empty when the system has none.
   virtual std::string format_message(uint32_t code) = 0;
+  // The Windows PowerShell program to start: by its full path in the system folder
+  // (GetSystemDirectoryW + \WindowsPowerShell\v1.0\powershell.exe), never through a search
+  // that could find another one first. Empty, with the last error set, when the system folder
+  // cannot be told.
+  virtual std::string powershell_path() = 0;
 };
 
 }  // namespace pellora::platform

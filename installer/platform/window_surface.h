@@ -36,7 +36,9 @@ struct WindowCallbacks {
   std::function<void(WindowEvent)> on_event;
   // 0 for the 96-DPI image (PNG 112), 1 for the 192-DPI image (PNG 113).
   int (*banner_index_for_dpi)(int dpi) = nullptr;
-  // The x of the banner's left edge in the client area; its top is at banner_y.
+  // The x of the banner's left edge in the client area; its top is at banner_y. graphics_dpi is
+  // the DPI the banner is drawn for: the window's, which on a monitor of its own is not the
+  // system's.
   int (*banner_x)(int client_left, int client_right, int image_width_px, float graphics_dpi,
                   float image_dpi) = nullptr;
   int banner_y = 0;
@@ -56,7 +58,7 @@ class WindowSurface {
   virtual void set_cursor(Cursor cursor) = 0;
   // MessageBoxW(MB_OK): blocks until the user has dismissed it.
   virtual void message_box(const std::string& text, const std::string& caption) = 0;
-  // GetDpiForWindow.
+  // The window's DPI: GetDpiForWindow, then what the last WM_DPICHANGED brought.
   virtual int dpi() = 0;
 
   // Waits until wake() is called or `deadline` (none: no limit) has passed. A

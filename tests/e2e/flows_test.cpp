@@ -53,8 +53,9 @@ TEST_F(Flows, CtrlCDuringASlowPackageDownloadExitsWithFive) {
   EXPECT_FALSE(fs::exists(installed("1.0.0.0")));
 }
 
-// The first install imports the certificate once for an untrusted signer; the launch URI then
-// starts the demo on the JVM with the arguments as given, counting its starts in its data folder.
+// The first install imports the certificate once for an untrusted signer, from a temporary folder
+// named with every quote that ends PowerShell's single-quoted literal; the launch URI then starts
+// the demo on the JVM with the arguments as given, counting its starts in its data folder.
 TEST_F(Flows, AFirstInstallImportsTheCertificateAndStartsTheDemoOnTheJvm) {
   app_exe_ = "bin/launcher";
   const fs::path app = sandbox_.path("demo-app");
@@ -71,9 +72,11 @@ TEST_F(Flows, AFirstInstallImportsTheCertificateAndStartsTheDemoOnTheJvm) {
       "1.0.0.0", {},
       {"--folder", (app / "bin").string() + "=bin", "--folder", (app / "app").string() + "=app"});
   fs::remove_all(sandbox_.root() / "trust");
-  const ProgramOutcome outcome =
-      sandbox_.run(downloaded_installer().string(),
-                   {"two words", "--flag", "a \"quoted\" word", ""}, 60s, environment());
+  const fs::path temp = sandbox_.path("O'Brien \u2018\u2019\u201A\u201B temp");
+  fs::create_directories(temp);
+  const ProgramOutcome outcome = sandbox_.run(downloaded_installer().string(),
+                                              {"two words", "--flag", "a \"quoted\" word", ""}, 60s,
+                                              environment({{"TMPDIR", temp.string()}}));
   ASSERT_EQ(outcome.code(), 0) << outcome.err;
   EXPECT_TRUE(has(outcome.err, "Installing certificate into LocalMachine/TrustedPeople.\n"));
   EXPECT_EQ(std::distance(fs::directory_iterator(sandbox_.root() / "trust"), {}), 1);

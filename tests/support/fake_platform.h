@@ -61,6 +61,7 @@ class FakeSystem final : public platform::System {
   uint32_t last_error() override;
   void set_last_error(uint32_t code) override;
   std::string format_message(uint32_t code) override;
+  std::string powershell_path() override { return powershell_path_value; }
 
   std::vector<uint32_t> sleeps;
   uint64_t tick_count = 1000;
@@ -69,6 +70,8 @@ class FakeSystem final : public platform::System {
   std::string temp_path_value;
   std::map<std::string, std::string> environment;
   bool is_admin = true;
+  std::string powershell_path_value =
+      "C:\\Windows\\system32\\WindowsPowerShell\\v1.0\\powershell.exe";
   std::optional<uint32_t> refuse_work;
   bool work_on_thread = false;
 

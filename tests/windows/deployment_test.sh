@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # pellora.exe's deployments under Wine, through the Windows backend's Runtime calls and the
 # stand-in Runtime (standin/runtime/, put into the prefix by standin_runtime_setup.sh):
-#   deployment_test.sh SCENARIO WINE PELLORA_EXE PROBE_EXE LINUX_TOOLS_DIR SCREENSHOTS_DIR
-# SCENARIO is first-install, untrusted-signer, tampered-certificate, busy-store, cancel or removal.
-# WINE is
-# scripts/wine; the Linux tools are burn and site-server of the default build. Needs an X display
-# of at least 1600 x 1200. The screenshots stay in SCREENSHOTS_DIR for a person to look at.
+#   deployment_test.sh SCENARIO WINE PELLORA_EXE PROBE_EXE RECORDER_EXE LINUX_TOOLS_DIR SCREENSHOTS_DIR
+# SCENARIO is first-install, untrusted-signer, tampered-certificate, busy-store, cancel or
+# removal. WINE is
+# scripts/wine; RECORDER_EXE the command recorder; the Linux tools are burn and site-server of the
+# default build. Needs an X display of at least 1600 x 1200. The screenshots stay in
+# SCREENSHOTS_DIR for a person to look at.
 #
 # The stand-in takes one line of deployments.txt per deployment call and records each call in
 # record.txt; the command recorder, which handles the launch URI and stands for PowerShell,
 # appends its command line to the file of its own path with ".txt" added.
 set -euo pipefail
-scenario=$1 wine=$2 pellora=$3 probe=$4 tools=$5 shots=$6
+scenario=$1 wine=$2 pellora=$3 probe=$4 recorder=$5 tools=$6 shots=$7
 
 fail() {
   echo "deployment test ($scenario): $*" >&2
@@ -71,7 +72,7 @@ done
 if [ "$scenario" = tampered-certificate ]; then printf 'x' >>"$work/site/Test.cer"; fi
 "$tools/site-server" --root "$work/site" --port-file "$work/port" >"$work/site.log" 2>&1 &
 site_pid=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+for _ in $(seq 300); do [ -s "$work/port" ] && break; sleep 0.1; done
 [ -s "$work/port" ] || fail "site-server did not start"
 site=http://127.0.0.1:$(cat "$work/port")/
 package=DeployTest_1.0.0.0_x64__test
@@ -98,9 +99,13 @@ press() {  # KEY: to the foreground window of the Wine desktop
 temp=$("$wine" cmd /c echo %TEMP% | tr -d '\r')
 if [ "$scenario" = untrusted-signer ]; then
   # The certificate lands in the temporary folder, whose path PowerShell gets between single
-  # quotes: a name with a space and an apostrophe shows that it is passed as it is.
+  # quotes: a name with a space, an apostrophe and each of the typographic single quotes that
+  # PowerShell takes for one shows that it arrives as it is. Names reach Wine in UTF-8.
+  export LC_ALL=C.UTF-8
   original_temp=$temp
-  temp="$temp\\it's a test"
+  # U+2018 to U+201B
+  quotes=("$(printf '\342\200\230')" "$(printf '\342\200\231')" "$(printf '\342\200\232')" "$(printf '\342\200\233')")
+  temp="$temp\\it's a ${quotes[*]} test"
   mkdir -p "$("$wine" winepath -u "$temp" | tr -d '\r')"
   registry 'HKCU\Environment' /v TEMP /d "$temp"
   registry 'HKCU\Environment' /v TMP /d "$temp"
@@ -111,12 +116,13 @@ rm -f "$log" "$standin/record.txt" "$launched" "$powershell"
 
 deployments() { printf '%s\n' "$@" >"$standin/deployments.txt"; }
 
-# Starts pellora.exe with the arguments, and the probe that writes down every change of the
-# progress dialog into $work/watch.
+# Starts pellora.exe with the arguments, once the probe that writes down every change of the
+# progress dialog into $work/watch runs.
 start_pellora() {
-  "$wine" "$probe" watch >"$work/watch" &
+  "$wine" "$probe" watch >"$work/watch" 2>"$work/watch.ready" &
   probe_pid=$!
-  sleep 0.5
+  for _ in $(seq 600); do grep -q ready "$work/watch.ready" 2>/dev/null && break; sleep 0.1; done
+  grep -q ready "$work/watch.ready" || fail "the probe did not start"
   "$wine" "$work/pellora.exe" "$@" &
   pellora_pid=$!
 }
@@ -172,15 +178,25 @@ case $scenario in
     deployments \
       "error=0x800B0109 progress=Q0,P30 text=error 0x800B0109: The root certificate of the signature in the app package must be trusted." \
       "success progress=Q0,P50,P100"
+    # A powershell.exe beside the installer (the Downloads folder) and in the current folder
+    # must not be the one that runs elevated.
+    cp "$recorder" "$work/powershell.exe"
+    mkdir -p "$work/current"
+    cp "$recorder" "$work/current/powershell.exe"
+    cd "$work/current"
     start_pellora
     expect_exit 0
+    [ ! -e "$work/powershell.exe.txt" ] && [ ! -e "$work/current/powershell.exe.txt" ] ||
+      fail "a planted powershell.exe was started"
     expect_log 1 "5 attempts remaining."
     expect_log 1 "4 attempts remaining."
     expect_log 1 "Result: op.status: 3 op.error: -2146762487 code=-2146762487, IsRegistered=0"
     cmp -s "$work/site/Test.cer" "$temp_unix/Test.cer" || fail "the certificate was not downloaded"
     expect_log 1 "Signature verified: ${site}Test.cer"
-    # PowerShell's single-quoted literal takes an apostrophe written twice.
-    quoted_path="${temp//\'/\'\'}\\Test.cer"
+    # PowerShell's single-quoted literal takes each of its quotes written twice.
+    quoted_path=${temp//\'/\'\'}
+    for quote in "${quotes[@]}"; do quoted_path=${quoted_path//"$quote"/"$quote$quote"}; done
+    quoted_path="$quoted_path\\Test.cer"
     expected="Import-Certificate -FilePath '$quoted_path' -CertStoreLocation \"Cert:\\LocalMachine\\TrustedPeople\""
     [ "$(wc -l <"$powershell")" = 1 ] || fail "PowerShell was not started once"
     case $(tr -d '\r' <"$powershell") in
@@ -246,7 +262,7 @@ case $scenario in
     export TREVALON_APPDATA_LOCAL_CACHE_FOLDER='C:\trevalon-standin\LocalCache'
     deployments "error=0x80073CF1 progress=Q0,P20,P60 step-ms=400 text=error 0x80073CF1: Remove operation on package $package failed because the package was not found."
     start_pellora TREVALON_INTERNAL_UPDATE_MODE=3
-    box=$("$wine" "$probe" box | tr -d '\r') || fail "no error box"
+    box=$("$wine" "$probe" box 2>/dev/null | tr -d '\r') || fail "no error box"
     import -window root "$shots/deploy-$scenario-error-box.png"
     case $box in
       *"Failed to uninstall due to error: error 0x80073CF1: Remove operation on package $package failed because the package was not found."*) ;;

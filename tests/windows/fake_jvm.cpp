@@ -8,6 +8,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <string>
 #include <vector>
@@ -34,10 +35,14 @@ void record(const std::string& key, const std::string& value) {
   std::fclose(file);
 }
 
+// Both ways a JVM reads its environment: the process's (Java's System.getenv) and its own C
+// runtime's (the JVM's reads of JAVA_TOOL_OPTIONS and the like).
 void record_variable(const wchar_t* name) {
   bool present = false;
   const std::wstring value = variable(name, &present);
   record("env:" + to_utf8(name), present ? to_utf8(value) : "(unset)");
+  const wchar_t* runtime_value = _wgetenv(name);
+  record("crt:" + to_utf8(name), runtime_value != nullptr ? to_utf8(runtime_value) : "(unset)");
 }
 
 // Every JNI reference and id points at one of these; they live until the process ends.

@@ -55,12 +55,14 @@ class BoxCloser {
             while (IsWindow(box)) Sleep(10);
           }
         }) {}
-  ~BoxCloser() {
+  ~BoxCloser() { finish(); }
+  // Stops closing boxes and gives the texts of those it closed; call after the launcher has
+  // ended (its boxes are then all closed: it waited on each).
+  const std::vector<std::wstring>& finish() {
     stop_ = true;
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
+    return texts_;
   }
-  // The texts of the boxes closed so far; call after the launcher has ended.
-  const std::vector<std::wstring>& texts() const { return texts_; }
 
   static constexpr const wchar_t* box_caption =
       L"Error converting known folder path to environment variable";
@@ -105,8 +107,7 @@ class LauncherOnWindows : public ::testing::Test {
     GetExitCodeProcess(process.hProcess, &result.exit_code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    Sleep(100);
-    result.boxes = closer.texts();
+    result.boxes = closer.finish();
     result.record = pellora::testing::ProbeReport::parse(pellora::testing::read_file(record));
     return result;
   }
@@ -145,11 +146,14 @@ TEST_F(LauncherOnWindows, HandsTheJvmItsOptionsArgumentsStackAndEnvironment) {
   EXPECT_EQ(run.record.value("stack_size"), "2097152");
   EXPECT_EQ(run.record.value("destroyed"), "yes");
 
-  for (const char* removed :
-       {"env:_JAVA_OPTIONS", "env:JDK_JAVA_OPTIONS", "env:JAVA_TOOL_OPTIONS"}) {
-    EXPECT_EQ(run.record.value(removed), "(unset)") << removed;
+  // The process's environment and the JVM's runtime agree on what was removed and set.
+  for (const char* removed : {"_JAVA_OPTIONS", "JDK_JAVA_OPTIONS", "JAVA_TOOL_OPTIONS"}) {
+    EXPECT_EQ(run.record.value("env:" + std::string(removed)), "(unset)") << removed;
+    EXPECT_EQ(run.record.value("crt:" + std::string(removed)), "(unset)") << removed;
   }
+  EXPECT_FALSE(run.record.value("env:USERPROFILE").empty());
   EXPECT_EQ(run.record.value("env:HOME"), run.record.value("env:USERPROFILE"));
+  EXPECT_EQ(run.record.value("crt:HOME"), run.record.value("env:USERPROFILE"));
   // Wine knows neither lookup flag of the known folders and refuses both with E_INVALIDARG: the
   // launcher shows its error box for each of the four lookups, leaves the variables alone and
   // starts all the same (real Windows answers them).

@@ -4,13 +4,20 @@
 //                           bar in screen pixels and its DPI:
 //                           "client X Y WIDTH HEIGHT dpi N bar LEFT TOP RIGHT BOTTOM"
 //   window-probe box        waits for the error box; prints its text
+//   window-probe box-owner  waits for the error box; prints "owner none|visible|hidden" and
+//                           "foreground" or "background"
+//   window-probe dpi DPI    sends the shown progress dialog WM_DPICHANGED for DPI, with its
+//                           rectangle's size scaled by DPI / 96, centred on the screen, as the
+//                           suggestion; prints "suggested LEFT TOP RIGHT BOTTOM", then as
+//                           "shown" does (with DPI)
 //   window-probe clipboard  prints the clipboard's Unicode text
 //   window-probe hold       stays for a minute, keeping its Wine desktop (and the clipboard
 //                           that desktop holds) alive between other programs
 //   window-probe watch      waits for the progress dialog, whatever its title, then prints a
 //                           line at each change until it closes (at most a minute):
 //                           "visible|hidden BAR-POSITION cancel|no-cancel TITLE"
-// Each wait gives up after 30 seconds with exit code 1.
+// Each wait gives up after 30 seconds with exit code 1. Every command first writes "ready" to
+// standard error, so that a test starts the program it watches only once the probe runs.
 
 #include <windows.h>
 // These need windows.h first.
@@ -19,6 +26,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "common/windows/wide_text.h"
@@ -73,6 +81,48 @@ int watch() {
   return 0;
 }
 
+// Where the dialog and its controls are, in screen pixels.
+void print_layout(HWND window, unsigned dpi) {
+  RECT client;
+  GetClientRect(window, &client);
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  RECT bar;
+  GetWindowRect(GetDlgItem(window, 1001), &bar);
+  std::printf("client %ld %ld %ld %ld dpi %u bar %ld %ld %ld %ld\n", origin.x, origin.y,
+              client.right, client.bottom, dpi, bar.left, bar.top, bar.right, bar.bottom);
+}
+
+// The message's rectangle must be readable in the dialog's process: it is written there.
+int change_dpi(HWND window, unsigned dpi) {
+  // As on a monitor of its own: the scaled size, centred on the screen.
+  RECT now;
+  GetWindowRect(window, &now);
+  const int width = MulDiv(now.right - now.left, static_cast<int>(dpi), 96);
+  const int height = MulDiv(now.bottom - now.top, static_cast<int>(dpi), 96);
+  const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  const RECT suggested{left < 0 ? 0 : left, top < 0 ? 0 : top, (left < 0 ? 0 : left) + width,
+                       (top < 0 ? 0 : top) + height};
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(window, &process_id);
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, process_id);
+  if (process == nullptr) return 1;
+  void* remote =
+      VirtualAllocEx(process, nullptr, sizeof suggested, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (remote == nullptr ||
+      !WriteProcessMemory(process, remote, &suggested, sizeof suggested, nullptr)) {
+    return 1;
+  }
+  SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(remote));
+  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  CloseHandle(process);
+  std::printf("suggested %ld %ld %ld %ld\n", suggested.left, suggested.top, suggested.right,
+              suggested.bottom);
+  print_layout(window, dpi);
+  return 0;
+}
+
 int clipboard() {
   if (!OpenClipboard(nullptr)) return 1;
   HANDLE data = GetClipboardData(CF_UNICODETEXT);
@@ -90,6 +140,8 @@ int clipboard() {
 int main(int argc, char** argv) {
   // Coordinates in the screen's own pixels, whatever the DPI.
   SetProcessDPIAware();
+  std::fputs("ready\n", stderr);
+  std::fflush(stderr);
   const std::string command = argc > 1 ? argv[1] : "";
   const wchar_t* const progress_title = L"Checking for updates, please wait";
   if (command == "created") {
@@ -101,21 +153,24 @@ int main(int argc, char** argv) {
   if (command == "shown") {
     HWND window = wait_for(progress_title, true);
     if (window == nullptr) return 1;
-    Sleep(500);  // time to paint
-    RECT client;
-    GetClientRect(window, &client);
-    POINT origin{0, 0};
-    ClientToScreen(window, &origin);
-    RECT bar;
-    GetWindowRect(GetDlgItem(window, 1001), &bar);
-    std::printf("client %ld %ld %ld %ld dpi %u bar %ld %ld %ld %ld\n", origin.x, origin.y,
-                client.right, client.bottom, GetDpiForWindow(window), bar.left, bar.top, bar.right,
-                bar.bottom);
+    print_layout(window, GetDpiForWindow(window));
     return 0;
   }
-  if (command == "box") {
+  if (command == "dpi" && argc > 2) {
+    HWND window = wait_for(progress_title, true);
+    if (window == nullptr) return 1;
+    return change_dpi(window, static_cast<unsigned>(std::atoi(argv[2])));
+  }
+  if (command == "box" || command == "box-owner") {
     HWND box = wait_for(L"Error", true);
     if (box == nullptr) return 1;
+    if (command == "box-owner") {
+      HWND owner = GetWindow(box, GW_OWNER);
+      std::printf("owner %s %s\n",
+                  owner == nullptr ? "none" : (IsWindowVisible(owner) ? "visible" : "hidden"),
+                  GetForegroundWindow() == box ? "foreground" : "background");
+      return 0;
+    }
     wchar_t text[4096] = L"";
     GetDlgItemTextW(box, 0xFFFF, text, 4096);
     std::puts(to_utf8(text).c_str());
@@ -127,6 +182,7 @@ int main(int argc, char** argv) {
     Sleep(60000);
     return 0;
   }
-  std::fputs("usage: window-probe created|shown|box|clipboard|hold|watch\n", stderr);
+  std::fputs("usage: window-probe created|shown|dpi DPI|box|box-owner|clipboard|hold|watch\n",
+             stderr);
   return 2;
 }

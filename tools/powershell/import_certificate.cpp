@@ -24,8 +24,21 @@ bool same_ignoring_case(const std::string& left, const std::string& right) {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-// Words, 'single-quoted' strings ('' is a quote) and "double-quoted" strings (`" and "" are
-// quotes; nothing is expanded here, the one command needs no variables).
+// The length in bytes of the single quote at `at`, or 0: PowerShell takes the apostrophe and
+// the typographic single quotes U+2018 to U+201B (E2 80 98..9B in UTF-8) alike.
+size_t single_quote_at(const std::string& text, size_t at) {
+  if (at >= text.size()) return 0;
+  if (text[at] == '\'') return 1;
+  if (at + 2 < text.size() && text.compare(at, 2, "\xE2\x80") == 0) {
+    const auto last = static_cast<unsigned char>(text[at + 2]);
+    if (last >= 0x98 && last <= 0x9B) return 3;
+  }
+  return 0;
+}
+
+// Words, single-quoted strings (any single quote opens and ends one; two in a row stand for the
+// second) and "double-quoted" strings (`" and "" are quotes; nothing is expanded here, the one
+// command needs no variables).
 std::optional<std::vector<Token>> tokenize(const std::string& command, std::string& error) {
   std::vector<Token> tokens;
   size_t i = 0;
@@ -35,24 +48,47 @@ std::optional<std::vector<Token>> tokenize(const std::string& command, std::stri
       continue;
     }
     Token token;
-    const char quote = command[i];
-    if (quote == '\'' || quote == '"') {
+    if (const size_t opening = single_quote_at(command, i)) {
+      token.quoted = true;
+      i += opening;
+      for (;;) {
+        if (i >= command.size()) {
+          error = "The string is missing the terminator: '.";
+          return std::nullopt;
+        }
+        if (const size_t quote = single_quote_at(command, i)) {
+          const size_t next = single_quote_at(command, i + quote);
+          if (next == 0) {
+            i += quote;
+            break;
+          }
+          token.text += command.substr(i + quote, next);
+          i += quote + next;
+          continue;
+        }
+        token.text += command[i++];
+      }
+      if (i < command.size() && !is_blank(command[i])) {
+        error = "Unexpected token after the string '" + token.text + "'.";
+        return std::nullopt;
+      }
+    } else if (command[i] == '"') {
       token.quoted = true;
       ++i;
       for (;;) {
         if (i >= command.size()) {
-          error = "The string is missing the terminator: " + std::string(1, quote) + ".";
+          error = "The string is missing the terminator: \".";
           return std::nullopt;
         }
         const char c = command[i];
-        if (quote == '"' && c == '`' && i + 1 < command.size()) {
+        if (c == '`' && i + 1 < command.size()) {
           token.text += command[i + 1];
           i += 2;
           continue;
         }
-        if (c == quote) {
-          if (i + 1 < command.size() && command[i + 1] == quote) {
-            token.text += quote;
+        if (c == '"') {
+          if (i + 1 < command.size() && command[i + 1] == '"') {
+            token.text += '"';
             i += 2;
             continue;
           }
@@ -63,8 +99,7 @@ std::optional<std::vector<Token>> tokenize(const std::string& command, std::stri
         ++i;
       }
       if (i < command.size() && !is_blank(command[i])) {
-        error = "Unexpected token after the string " + std::string(1, quote) + token.text +
-                std::string(1, quote) + ".";
+        error = "Unexpected token after the string \"" + token.text + "\".";
         return std::nullopt;
       }
     } else {

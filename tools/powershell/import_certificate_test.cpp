@@ -20,6 +20,12 @@ TEST(ImportCertificate, ReadsTheInstallersCommandAndRefusesEverythingElse) {
   // A doubled single quote is a quote.
   EXPECT_EQ(parse("Import-Certificate -FilePath '/tmp/O''Brien/c.cer'" + store),
             "/tmp/O'Brien/c.cer");
+  // The typographic single quotes open, end and escape a literal as the apostrophe does; a pair
+  // stands for its second quote.
+  EXPECT_EQ(parse("Import-Certificate -FilePath "
+                  "\u2018/tmp/O\u2019\u2019B\u201A\u201Ax\u201B\u201B'\u2018'" +
+                  store),
+            "/tmp/O\u2019B\u201Ax\u201B\u2018");
   // After a split and join the store path arrives without its quotes; names ignore case.
   EXPECT_EQ(parse("import-certificate -filepath '/tmp/a b/site.cer' -certstorelocation "
                   "cert:\\localmachine\\trustedpeople"),
@@ -30,6 +36,7 @@ TEST(ImportCertificate, ReadsTheInstallersCommandAndRefusesEverythingElse) {
       "Import-Certificate -FilePath '/x" + store,
       // A single quote inside the path, unescaped, ends the string early.
       "Import-Certificate -FilePath '/tmp/O'Brien/c.cer'" + store,
+      "Import-Certificate -FilePath '/tmp/O\u2019Brien/c.cer'" + store,
       "Import-Certificate -FilePath '/x'" + store + "; Remove-Item C:\\"};
   for (const std::string& command : refused) {
     EXPECT_FALSE(parse(command)) << command;

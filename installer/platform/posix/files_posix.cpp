@@ -133,6 +133,12 @@ class PosixFiles final : public Files {
     return code == win32::success || fail(code);
   }
 
+  // A running program's file is replaced by a rename here like any other, and the copy already
+  // goes beside the target first: nothing is ever set aside.
+  bool copy_replacing_program(const std::string& source, const std::string& target) override {
+    return copy_file(source, target, false);
+  }
+
   ShellFileOperationResult shell_copy(const std::string& source,
                                       const std::string& destination) override {
     return {standin::shell_copy(source, destination), false};

@@ -115,6 +115,10 @@ class PosixSystem final : public System {
   uint32_t last_error() override { return posix::get_last_error(); }
   void set_last_error(uint32_t code) override { posix::set_last_error(code); }
   std::string format_message(uint32_t code) override { return posix::format_message(code); }
+
+  // The stand-in's PowerShell is a program of the build, found on the search path as the tests
+  // arrange it.
+  std::string powershell_path() override { return "powershell"; }
 };
 
 }  // namespace

@@ -1,13 +1,15 @@
 # The Windows backend: Win32 through the system's own libraries, named here rather than in the
-# sources so that MinGW and MSVC both link them.
+# sources so that MinGW and MSVC both link them. Only KnownDLLs, API sets and comctl32 (which the
+# manifest binds to the system's side-by-side copy) are linked: WinHTTP and GDI+ are loaded from
+# the system folder at run time (system_library.h), never from beside the program.
 target_compile_definitions(pellora_backend PUBLIC UNICODE _UNICODE _WIN32_WINNT=0x0A00
   WINVER=0x0A00)
 if(MSVC)
   # The runtime's environment functions are the ones named for the job; no "_s" variants wanted.
   target_compile_definitions(pellora_backend PUBLIC _CRT_SECURE_NO_WARNINGS)
 endif()
-target_link_libraries(pellora_backend PUBLIC winhttp bcrypt gdiplus comctl32 shell32 ole32 runtimeobject netapi32
-  user32 gdi32 advapi32)
+target_link_libraries(pellora_backend PUBLIC comctl32 shell32 ole32 runtimeobject user32 gdi32
+  advapi32)
 
 # Applied to every program built on the installer's entry: the GUI subsystem with the wide
 # entry point, and the resources (dialog 9, the banners, the manifest).
@@ -18,5 +20,10 @@ function(pellora_backend_program target)
   set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
   if(MINGW)
     target_link_options(${target} PRIVATE -municode)
+  endif()
+  if(MSVC)
+    # dialog.rc carries the program's manifest; the linker's own would collide with it or
+    # replace it (losing the common controls v6 and the per-monitor DPI awareness).
+    target_link_options(${target} PRIVATE /MANIFEST:NO)
   endif()
 endfunction()

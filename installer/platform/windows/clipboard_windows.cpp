@@ -13,9 +13,11 @@ namespace {
 class OpenedClipboard {
  public:
   OpenedClipboard() {
-    // Another program may hold the clipboard for a moment.
+    // Opened for the window (the error box's text is copied on its thread): a clipboard opened
+    // without one may not take the data after EmptyClipboard. Another program may hold the
+    // clipboard for a moment.
     for (int attempt = 0; attempt < 20 && !open_; ++attempt) {
-      open_ = OpenClipboard(nullptr) != FALSE;
+      open_ = OpenClipboard(main_window()) != FALSE;
       if (!open_) Sleep(10);
     }
   }

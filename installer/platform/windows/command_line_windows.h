@@ -5,8 +5,9 @@
 
 namespace pellora::platform::windows {
 
-// The program name ends at the closing quote when it begins with one, else at the first blank or
-// tab; the blanks and tabs after it are skipped. The rest is returned unchanged.
+// As the Windows C runtime gives it to wWinMain: the program name ends at the first blank (or
+// control character) outside quotes, so `"p.exe"x y` gives `y`; the blanks after it are
+// skipped. The rest is returned unchanged.
 std::wstring_view text_after_program_name(std::wstring_view command_line);
 
 }  // namespace pellora::platform::windows

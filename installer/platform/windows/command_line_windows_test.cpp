@@ -14,7 +14,9 @@ TEST(TextAfterProgramName, SkipsTheNameAsTheWideEntryPointDoes) {
       {L"pellora.exe --update-check", L"--update-check"},
       {L"\"C:\\Program Files\\pellora.exe\" \t TREVALON_INTERNAL_UPDATE_MODE=1 a  b ",
        L"TREVALON_INTERNAL_UPDATE_MODE=1 a  b "},
-      {L"\"C:\\a b\\p.exe\"x y", L"x y"},
+      // Text right after the closing quote still belongs to the name.
+      {L"\"C:\\a b\\p.exe\"x y", L"y"},
+      {L"p\"a b\"c d", L"d"},
       {L"\"unterminated name", L""},
       {L"", L""},
   };

@@ -10,9 +10,43 @@
 #include <vector>
 
 #include "installer/platform/windows/services_windows.h"
+#include "installer/platform/windows/system_library.h"
 
 namespace pellora::platform::windows {
 namespace {
+
+// bcrypt from the system folder only, its functions looked up once.
+#define PELLORA_BCRYPT_FUNCTION(name) \
+  decltype(::name)* const name = library.function<decltype(::name)>(#name)
+struct BcryptApi {
+  SystemLibrary library{L"bcrypt.dll"};
+  PELLORA_BCRYPT_FUNCTION(BCryptOpenAlgorithmProvider);
+  PELLORA_BCRYPT_FUNCTION(BCryptCreateHash);
+  PELLORA_BCRYPT_FUNCTION(BCryptHashData);
+  PELLORA_BCRYPT_FUNCTION(BCryptFinishHash);
+  PELLORA_BCRYPT_FUNCTION(BCryptDestroyHash);
+  PELLORA_BCRYPT_FUNCTION(BCryptImportKeyPair);
+  PELLORA_BCRYPT_FUNCTION(BCryptVerifySignature);
+  PELLORA_BCRYPT_FUNCTION(BCryptDestroyKey);
+
+  bool complete() const {
+    return BCryptOpenAlgorithmProvider && BCryptCreateHash && BCryptHashData && BCryptFinishHash &&
+           BCryptDestroyHash && BCryptImportKeyPair && BCryptVerifySignature && BCryptDestroyKey;
+  }
+};
+#undef PELLORA_BCRYPT_FUNCTION
+
+// The functions, or the platform error saying why bcrypt cannot be had.
+const BcryptApi& bcrypt() {
+  static const BcryptApi api;
+  if (!api.complete()) {
+    const DWORD error = api.library.error() != ERROR_SUCCESS
+                            ? api.library.error()
+                            : static_cast<DWORD>(ERROR_PROC_NOT_FOUND);
+    throw PlatformError(hresult_from_win32(error), "bcrypt.dll could not be loaded");
+  }
+  return api;
+}
 
 // bcrypt reports NTSTATUS codes; the platform error carries them as HRESULTs.
 PlatformError bcrypt_error(const char* call, NTSTATUS status) {
@@ -23,7 +57,7 @@ PlatformError bcrypt_error(const char* call, NTSTATUS status) {
 
 BCRYPT_ALG_HANDLE open_provider(const wchar_t* algorithm) {
   BCRYPT_ALG_HANDLE provider = nullptr;
-  const NTSTATUS status = BCryptOpenAlgorithmProvider(&provider, algorithm, nullptr, 0);
+  const NTSTATUS status = bcrypt().BCryptOpenAlgorithmProvider(&provider, algorithm, nullptr, 0);
   if (!BCRYPT_SUCCESS(status)) throw bcrypt_error("BCryptOpenAlgorithmProvider", status);
   return provider;
 }
@@ -41,10 +75,11 @@ BCRYPT_ALG_HANDLE ecdsa_p256_provider() {
 class BcryptSha256 final : public Sha256 {
  public:
   BcryptSha256() {
-    const NTSTATUS status = BCryptCreateHash(sha256_provider(), &hash_, nullptr, 0, nullptr, 0, 0);
+    const NTSTATUS status =
+        bcrypt().BCryptCreateHash(sha256_provider(), &hash_, nullptr, 0, nullptr, 0, 0);
     if (!BCRYPT_SUCCESS(status)) throw bcrypt_error("BCryptCreateHash", status);
   }
-  ~BcryptSha256() override { BCryptDestroyHash(hash_); }
+  ~BcryptSha256() override { bcrypt().BCryptDestroyHash(hash_); }
   BcryptSha256(const BcryptSha256&) = delete;
   BcryptSha256& operator=(const BcryptSha256&) = delete;
 
@@ -52,7 +87,7 @@ class BcryptSha256 final : public Sha256 {
     // BCryptHashData takes at most 4 GiB at a time.
     while (size != 0) {
       const ULONG part = size > 0x40000000u ? 0x40000000u : static_cast<ULONG>(size);
-      const NTSTATUS status = BCryptHashData(hash_, const_cast<PUCHAR>(data), part, 0);
+      const NTSTATUS status = bcrypt().BCryptHashData(hash_, const_cast<PUCHAR>(data), part, 0);
       if (!BCRYPT_SUCCESS(status)) throw bcrypt_error("BCryptHashData", status);
       data += part;
       size -= part;
@@ -62,7 +97,7 @@ class BcryptSha256 final : public Sha256 {
   Sha256Digest finish() override {
     Sha256Digest digest{};
     const NTSTATUS status =
-        BCryptFinishHash(hash_, digest.data(), static_cast<ULONG>(digest.size()), 0);
+        bcrypt().BCryptFinishHash(hash_, digest.data(), static_cast<ULONG>(digest.size()), 0);
     if (!BCRYPT_SUCCESS(status)) throw bcrypt_error("BCryptFinishHash", status);
     return digest;
   }
@@ -87,18 +122,18 @@ class BcryptCrypto final : public Crypto {
     std::memcpy(blob.data() + sizeof header, public_key.data(), public_key.size());
     BCRYPT_KEY_HANDLE key = nullptr;
     // A point that is not on the curve is refused here.
-    if (!BCRYPT_SUCCESS(BCryptImportKeyPair(ecdsa_p256_provider(), nullptr, BCRYPT_ECCPUBLIC_BLOB,
-                                            &key, blob.data(), static_cast<ULONG>(blob.size()),
-                                            0))) {
+    if (!BCRYPT_SUCCESS(bcrypt().BCryptImportKeyPair(ecdsa_p256_provider(), nullptr,
+                                                     BCRYPT_ECCPUBLIC_BLOB, &key, blob.data(),
+                                                     static_cast<ULONG>(blob.size()), 0))) {
       return false;
     }
     std::vector<uint8_t> hash(digest.begin(), digest.end());
     std::vector<uint8_t> raw(signature.begin(), signature.end());
     // bcrypt takes r || s as it is; STATUS_INVALID_SIGNATURE and every other status is a "no".
     const NTSTATUS status =
-        BCryptVerifySignature(key, nullptr, hash.data(), static_cast<ULONG>(hash.size()),
-                              raw.data(), static_cast<ULONG>(raw.size()), 0);
-    BCryptDestroyKey(key);
+        bcrypt().BCryptVerifySignature(key, nullptr, hash.data(), static_cast<ULONG>(hash.size()),
+                                       raw.data(), static_cast<ULONG>(raw.size()), 0);
+    bcrypt().BCryptDestroyKey(key);
     return status == 0;
   }
 };

@@ -1,10 +1,7 @@
-// File services on Win32: CreateDirectoryW, CopyFileW, MoveFileExW and SHFileOperationW as they
-// are; the Windows.Storage calls of the interface become plain file calls that raise the same
-// HRESULTs (HRESULT_FROM_WIN32 of the failing call's error).
-
-#include "installer/platform/windows/windows_common.h"
-// These need windows.h first.
-#include <shellapi.h>
+// File services on Win32: CreateDirectoryW, CopyFileW and MoveFileExW as they are; the shell's
+// folder copy and delete, and the Windows.Storage calls of the interface, become plain file calls
+// in the long path form that answer the same codes (HRESULT_FROM_WIN32 of the failing call's
+// error for the storage calls).
 
 #include <atomic>
 #include <memory>
@@ -13,28 +10,29 @@
 
 #include "installer/platform/backend.h"
 #include "installer/platform/windows/services_windows.h"
+#include "installer/platform/windows/windows_common.h"
 
 namespace pellora::platform::windows {
 namespace {
-
-constexpr FILEOP_FLAGS shell_operation_flags =
-    FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
 
 std::string joined(const std::string& folder, const std::string& name) {
   if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) return folder + name;
   return folder + "\\" + name;
 }
 
-// SHFileOperationW takes lists of paths, each ended by a NUL and the list by a second one. It
-// knows nothing of the "\\?\" prefix, so paths go to it as they are, with "\" separators.
-std::wstring path_list(const std::string& path) {
-  std::wstring list = to_utf16(path);
-  for (wchar_t& c : list) {
+// A path with "\" separators and without trailing ones (a drive's root keeps its own).
+std::wstring plain_path(const std::string& path) {
+  std::wstring wide = to_utf16(path);
+  for (wchar_t& c : wide) {
     if (c == L'/') c = L'\\';
   }
-  list.push_back(L'\0');
-  return list;  // the string's own terminator is the second NUL
+  while (wide.size() > 3 && wide.back() == L'\\') wide.pop_back();
+  return wide;
 }
+
+// The "\\?\" form of a path, whatever its length: a data folder deep enough for its backup's
+// path to pass MAX_PATH must copy and delete like any other.
+std::wstring long_form(const std::wstring& path) { return to_win32_path(to_utf8(path), true); }
 
 std::wstring full_path(const std::wstring& path) {
   const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
@@ -57,20 +55,17 @@ bool same_or_inside(const std::wstring& inner, const std::wstring& outer) {
   return inner.size() == outer.size() || inner[outer.size()] == L'\\';
 }
 
-// What SHFileOperationW answers for a copy it cannot make, where Windows versions (and Wine)
-// differ: a missing source, or a destination inside the source. Nothing when the copy may go.
+// What the shell's copy answers for one it cannot make: a missing source, or a destination
+// inside the source. Nothing when the copy may go.
 std::optional<int> refused_copy(const std::string& source, const std::string& destination) {
-  std::wstring from = path_list(source);
-  from.pop_back();
+  std::wstring from = plain_path(source);
   const bool wild_card = from.size() >= 2 && from.compare(from.size() - 2, 2, L"\\*") == 0;
   if (wild_card) from.resize(from.size() - 2);
-  if (GetFileAttributesW(from.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  if (GetFileAttributesW(long_form(from).c_str()) == INVALID_FILE_ATTRIBUTES) {
     return wild_card ? shell_operation::invalid_files : static_cast<int>(ERROR_FILE_NOT_FOUND);
   }
-  std::wstring to = path_list(destination);
-  to.pop_back();
   const std::wstring full_from = full_path(from);
-  const std::wstring full_to = full_path(to);
+  const std::wstring full_to = full_path(plain_path(destination));
   if (same_or_inside(full_to, full_from)) {
     return same_or_inside(full_from, full_to) ? shell_operation::same_file
                                               : shell_operation::dest_subtree;
@@ -78,20 +73,95 @@ std::optional<int> refused_copy(const std::string& source, const std::string& de
   return std::nullopt;
 }
 
-ShellFileOperationResult shell_operation(UINT operation, const std::string& source,
-                                         const std::string* destination) {
-  const ComScope com;
-  const std::wstring from = path_list(source);
-  const std::wstring to = destination ? path_list(*destination) : std::wstring();
-  SHFILEOPSTRUCTW request{};
-  request.hwnd = main_window();
-  request.wFunc = operation;
-  request.pFrom = from.c_str();
-  request.pTo = destination ? to.c_str() : nullptr;
-  request.fFlags = shell_operation_flags;
-  const int result = SHFileOperationW(&request);
-  return {result, request.fAnyOperationsAborted != FALSE};
+// The entries of a folder (without "." and ".."), or the error that stopped the listing.
+struct Listing {
+  std::vector<WIN32_FIND_DATAW> entries;
+  DWORD error = ERROR_SUCCESS;
+};
+
+Listing list_folder(const std::wstring& folder) {
+  Listing listing;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &entry,
+                                 FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (find == INVALID_HANDLE_VALUE) {
+    listing.error = GetLastError();
+    return listing;
+  }
+  do {
+    const std::wstring_view name = entry.cFileName;
+    if (name != L"." && name != L"..") listing.entries.push_back(entry);
+  } while (FindNextFileW(find, &entry));
+  const DWORD error = GetLastError();
+  FindClose(find);
+  if (error != ERROR_NO_MORE_FILES) listing.error = error;
+  return listing;
 }
+
+bool is_folder(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Copies a file or a folder's whole tree (both in the long form) over what is there, as the
+// shell's copy without questions does; stops at the first failure and answers its Win32 error.
+DWORD copy_tree(const std::wstring& from, const std::wstring& to, DWORD attributes) {
+  if (!is_folder(attributes)) {
+    // A read-only file in the way is overwritten, as the shell does without asking.
+    const DWORD existing = GetFileAttributesW(to.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0) {
+      SetFileAttributesW(to.c_str(), existing & ~FILE_ATTRIBUTE_READONLY);
+    }
+    return CopyFileW(from.c_str(), to.c_str(), FALSE) ? ERROR_SUCCESS : GetLastError();
+  }
+  if (!CreateDirectoryW(to.c_str(), nullptr)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS || !is_folder(GetFileAttributesW(to.c_str()))) return error;
+  }
+  const Listing listing = list_folder(from);
+  if (listing.error != ERROR_SUCCESS) return listing.error;
+  for (const WIN32_FIND_DATAW& entry : listing.entries) {
+    const DWORD error = copy_tree(from + L"\\" + entry.cFileName, to + L"\\" + entry.cFileName,
+                                  entry.dwFileAttributes);
+    if (error != ERROR_SUCCESS) return error;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Deletes a file or a folder's whole tree (in the long form). A link to a folder (a junction or
+// a symbolic link) is removed itself; what it leads to is never entered.
+DWORD delete_tree(const std::wstring& path, DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+  if (!is_folder(attributes)) {
+    return DeleteFileW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    const Listing listing = list_folder(path);
+    if (listing.error != ERROR_SUCCESS) return listing.error;
+    for (const WIN32_FIND_DATAW& entry : listing.entries) {
+      const DWORD error = delete_tree(path + L"\\" + entry.cFileName, entry.dwFileAttributes);
+      if (error != ERROR_SUCCESS) return error;
+    }
+  }
+  return RemoveDirectoryW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
+}
+
+// Deletes the copies of `target` (the long form) that earlier runs set aside; one whose program
+// still runs stays for a later run.
+void remove_set_aside(const std::wstring& target) {
+  const std::wstring folder = target.substr(0, target.rfind(L'\\') + 1);
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileExW((target + L".*.old").c_str(), FindExInfoBasic, &entry,
+                                 FindExSearchNameMatch, nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if (!is_folder(entry.dwFileAttributes)) DeleteFileW((folder + entry.cFileName).c_str());
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+}
+
+ShellFileOperationResult shell_result(DWORD error) { return {static_cast<int>(error), false}; }
 
 Handle open_file(const std::string& path, DWORD access, DWORD creation) {
   return Handle(CreateFileW(to_win32_path(path).c_str(), access, FILE_SHARE_READ, nullptr, creation,
@@ -178,6 +248,23 @@ class WindowsAppendableFile final : public AppendableFile {
 };
 
 class WindowsFiles final : public Files {
+ private:
+  // The folders up to `path` (the long form), made as the shell makes a missing destination's;
+  // the last one only when `including_last`.
+  static DWORD make_folders(const std::wstring& path, bool including_last) {
+    if (is_folder(GetFileAttributesW(path.c_str()))) return ERROR_SUCCESS;
+    // Up to the parent below the root ("\\?\C:\"), which is there.
+    const size_t separator = path.rfind(L'\\');
+    if (separator != std::wstring::npos && separator > 6) {
+      if (const DWORD error = make_folders(path.substr(0, separator), true)) return error;
+    }
+    if (!including_last || CreateDirectoryW(path.c_str(), nullptr)) return ERROR_SUCCESS;
+    const DWORD error = GetLastError();
+    return error == ERROR_ALREADY_EXISTS && is_folder(GetFileAttributesW(path.c_str()))
+               ? ERROR_SUCCESS
+               : error;
+  }
+
  public:
   bool create_directory(const std::string& path) override {
     return CreateDirectoryW(to_win32_path(path).c_str(), nullptr) != FALSE;
@@ -206,14 +293,50 @@ class WindowsFiles final : public Files {
                      fail_if_exists) != FALSE;
   }
 
+  bool copy_replacing_program(const std::string& source, const std::string& target) override {
+    const std::wstring to = to_win32_path(target, true);
+    remove_set_aside(to);
+    const std::wstring copy = to_win32_path(pending_name(target, 0), true);
+    if (!CopyFileW(to_win32_path(source).c_str(), copy.c_str(), TRUE)) return false;
+    if (MoveFileExW(copy.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+      // A program still running from the target: its file may be renamed, not replaced.
+      const std::wstring aside = to_win32_path(pending_name(target, 0) + ".old", true);
+      if (MoveFileExW(to.c_str(), aside.c_str(), 0) && MoveFileExW(copy.c_str(), to.c_str(), 0)) {
+        return true;
+      }
+      error = GetLastError();
+    }
+    DeleteFileW(copy.c_str());
+    SetLastError(error);
+    return false;
+  }
+
+  // The shell's copy, made with the file calls in the long path form: SHFileOperationW stops at
+  // MAX_PATH, and a backup's destination is longer than its source. A folder's content
+  // ("folder\*") merges into the destination; a folder goes into an existing destination under
+  // its own name, or becomes a missing one (its parents made as needed).
   ShellFileOperationResult shell_copy(const std::string& source,
                                       const std::string& destination) override {
     if (const auto refused = refused_copy(source, destination)) return {*refused, false};
-    return shell_operation(FO_COPY, source, &destination);
+    std::wstring from = plain_path(source);
+    const bool wild_card = from.size() >= 2 && from.compare(from.size() - 2, 2, L"\\*") == 0;
+    if (wild_card) from.resize(from.size() - 2);
+    from = long_form(from);
+    std::wstring to = long_form(plain_path(destination));
+    if (const DWORD error = make_folders(to, wild_card)) return shell_result(error);
+    if (wild_card) return shell_result(copy_tree(from, to, FILE_ATTRIBUTE_DIRECTORY));
+    const DWORD attributes = GetFileAttributesW(from.c_str());
+    if (is_folder(GetFileAttributesW(to.c_str()))) to += L"\\" + from.substr(from.rfind(L'\\') + 1);
+    return shell_result(copy_tree(from, to, attributes));
   }
 
   ShellFileOperationResult shell_delete(const std::string& path) override {
-    return shell_operation(FO_DELETE, path, nullptr);
+    const std::wstring target = long_form(plain_path(path));
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return shell_result(GetLastError());
+    return shell_result(delete_tree(target, attributes));
   }
 
   std::string create_file_replace_existing(const std::string& folder,

@@ -22,9 +22,44 @@
 
 #include "installer/platform/http_status.h"
 #include "installer/platform/windows/services_windows.h"
+#include "installer/platform/windows/system_library.h"
 
 namespace pellora::platform::windows {
 namespace {
+
+// WinHTTP from the system folder only, its functions looked up once.
+#define PELLORA_WINHTTP_FUNCTION(name) \
+  decltype(::name)* const name = library.function<decltype(::name)>(#name)
+struct WinHttpApi {
+  SystemLibrary library{L"winhttp.dll"};
+  PELLORA_WINHTTP_FUNCTION(WinHttpOpen);
+  PELLORA_WINHTTP_FUNCTION(WinHttpSetStatusCallback);
+  PELLORA_WINHTTP_FUNCTION(WinHttpCloseHandle);
+  PELLORA_WINHTTP_FUNCTION(WinHttpCrackUrl);
+  PELLORA_WINHTTP_FUNCTION(WinHttpConnect);
+  PELLORA_WINHTTP_FUNCTION(WinHttpOpenRequest);
+  PELLORA_WINHTTP_FUNCTION(WinHttpSetOption);
+  PELLORA_WINHTTP_FUNCTION(WinHttpSetTimeouts);
+  PELLORA_WINHTTP_FUNCTION(WinHttpAddRequestHeaders);
+  PELLORA_WINHTTP_FUNCTION(WinHttpSendRequest);
+  PELLORA_WINHTTP_FUNCTION(WinHttpReceiveResponse);
+  PELLORA_WINHTTP_FUNCTION(WinHttpQueryHeaders);
+  PELLORA_WINHTTP_FUNCTION(WinHttpReadData);
+
+  // Every function was found; otherwise no session is opened and nothing here is called.
+  bool complete() const {
+    return WinHttpOpen && WinHttpSetStatusCallback && WinHttpCloseHandle && WinHttpCrackUrl &&
+           WinHttpConnect && WinHttpOpenRequest && WinHttpSetOption && WinHttpSetTimeouts &&
+           WinHttpAddRequestHeaders && WinHttpSendRequest && WinHttpReceiveResponse &&
+           WinHttpQueryHeaders && WinHttpReadData;
+  }
+};
+#undef PELLORA_WINHTTP_FUNCTION
+
+const WinHttpApi& winhttp() {
+  static const WinHttpApi api;
+  return api;
+}
 
 // WinHTTP's errors carry their texts in winhttp.dll's message table.
 PlatformError winhttp_error(DWORD code) {
@@ -33,7 +68,7 @@ PlatformError winhttp_error(DWORD code) {
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM |
           FORMAT_MESSAGE_IGNORE_INSERTS,
-      GetModuleHandleW(L"winhttp.dll"), code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+      winhttp().library.module(), code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   if (length != 0) text = to_utf8(std::wstring_view(buffer, length));
   if (buffer != nullptr) LocalFree(buffer);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
@@ -54,7 +89,7 @@ class InternetHandle {
   HINTERNET get() const { return handle_; }
   explicit operator bool() const { return handle_ != nullptr; }
   void reset(HINTERNET handle = nullptr) {
-    if (handle_ != nullptr) WinHttpCloseHandle(handle_);
+    if (handle_ != nullptr) winhttp().WinHttpCloseHandle(handle_);
     handle_ = handle;
   }
 
@@ -116,23 +151,42 @@ void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, LPVOID infor
   }
 }
 
+// The user's proxy settings, automatic configuration included, which most corporate networks
+// need (Windows 8.1 and later); a system that refuses that access type gets the proxy
+// configured for WinHTTP itself. Takes WinHttpOpen, so that the choice is tested on its own.
+HINTERNET open_session_handle(decltype(::WinHttpOpen)* open) {
+  HINTERNET handle = open(L"pellora", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                          WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
+  if (handle == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
+    handle = open(L"pellora", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                  WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
+  }
+  return handle;
+}
+
 class Session {
  public:
-  Session()
-      : handle_(WinHttpOpen(L"pellora", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                            WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC)) {
-    if (handle_) {
-      WinHttpSetStatusCallback(
-          handle_.get(), on_status,
-          WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES, 0);
+  Session() {
+    if (!winhttp().complete()) {
+      error_ = winhttp().library.error() != ERROR_SUCCESS ? winhttp().library.error()
+                                                          : ERROR_PROC_NOT_FOUND;
+      return;
     }
+    handle_.reset(open_session_handle(winhttp().WinHttpOpen));
+    if (!handle_) {
+      error_ = GetLastError();
+      return;
+    }
+    winhttp().WinHttpSetStatusCallback(
+        handle_.get(), on_status,
+        WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES, 0);
   }
   HINTERNET get() const { return handle_.get(); }
   DWORD error() const { return error_; }
 
  private:
   InternetHandle handle_;
-  DWORD error_ = handle_ ? 0 : GetLastError();
+  DWORD error_ = 0;
 };
 
 Session& session() {
@@ -153,7 +207,8 @@ class WinHttpResponse final : public HttpResponse {
     parts.dwHostNameLength = static_cast<DWORD>(-1);
     parts.dwUrlPathLength = static_cast<DWORD>(-1);
     parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!WinHttpCrackUrl(wide_uri.c_str(), 0, 0, &parts)) throw winhttp_error(GetLastError());
+    if (!winhttp().WinHttpCrackUrl(wide_uri.c_str(), 0, 0, &parts))
+      throw winhttp_error(GetLastError());
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
       throw winhttp_error(ERROR_WINHTTP_UNRECOGNIZED_SCHEME);
     }
@@ -162,11 +217,12 @@ class WinHttpResponse final : public HttpResponse {
     path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     if (path.empty()) path = L"/";
 
-    connection_.reset(WinHttpConnect(session().get(), host.c_str(), parts.nPort, 0));
+    connection_.reset(winhttp().WinHttpConnect(session().get(), host.c_str(), parts.nPort, 0));
     if (!connection_) throw winhttp_error(GetLastError());
     const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-    request_ = WinHttpOpenRequest(connection_.get(), L"GET", path.c_str(), nullptr,
-                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
+    request_ =
+        winhttp().WinHttpOpenRequest(connection_.get(), L"GET", path.c_str(), nullptr,
+                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
     if (request_ == nullptr) throw winhttp_error(GetLastError());
     // From here on WinHTTP calls back with the state, until it reports the handle closed.
     state_->keep_alive = state_;
@@ -195,7 +251,9 @@ class WinHttpResponse final : public HttpResponse {
     if (capacity == 0) return 0;
     const DWORD wanted =
         static_cast<DWORD>(capacity < read_chunk_bytes ? capacity : read_chunk_bytes);
-    run([&] { return WinHttpReadData(request_, state_->read_buffer.data(), wanted, nullptr); });
+    run([&] {
+      return winhttp().WinHttpReadData(request_, state_->read_buffer.data(), wanted, nullptr);
+    });
     const DWORD count = state_->bytes_read;
     if (count == 0) {
       // WinHTTP ends a body whose connection closed early as if it were complete.
@@ -253,32 +311,32 @@ class WinHttpResponse final : public HttpResponse {
   // Sends the request and waits for the final response's headers (redirects followed).
   void send() {
     auto context = reinterpret_cast<DWORD_PTR>(state_.get());
-    WinHttpSetOption(request_, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
+    winhttp().WinHttpSetOption(request_, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
 
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
-    WinHttpSetOption(request_, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
+    winhttp().WinHttpSetOption(request_, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
     // The stall time-out is kept by run(), the same for every step and every WinHTTP.
-    WinHttpSetTimeouts(request_, 0, static_cast<int>(timeouts_.connect_ms), 0, 0);
+    winhttp().WinHttpSetTimeouts(request_, 0, static_cast<int>(timeouts_.connect_ms), 0, 0);
     const wchar_t headers[] = L"Cache-Control: no-cache";
-    if (!WinHttpAddRequestHeaders(request_, headers, static_cast<DWORD>(-1L),
-                                  WINHTTP_ADDREQ_FLAG_ADD)) {
+    if (!winhttp().WinHttpAddRequestHeaders(request_, headers, static_cast<DWORD>(-1L),
+                                            WINHTTP_ADDREQ_FLAG_ADD)) {
       throw winhttp_error(GetLastError());
     }
 
     run([&] {
-      return WinHttpSendRequest(request_, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
-                                0, 0, context);
+      return winhttp().WinHttpSendRequest(request_, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                          WINHTTP_NO_REQUEST_DATA, 0, 0, context);
     });
-    run([&] { return WinHttpReceiveResponse(request_, nullptr); });
+    run([&] { return winhttp().WinHttpReceiveResponse(request_, nullptr); });
     read_headers();
   }
 
   void read_headers() {
     DWORD status = 0;
     DWORD size = sizeof status;
-    if (!WinHttpQueryHeaders(request_, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
-                             WINHTTP_NO_HEADER_INDEX)) {
+    if (!winhttp().WinHttpQueryHeaders(
+            request_, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+            WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
       throw winhttp_error(GetLastError());
     }
     status_ = status;
@@ -297,12 +355,12 @@ class WinHttpResponse final : public HttpResponse {
 
   std::optional<std::wstring> header(DWORD query) {
     DWORD size = 0;
-    WinHttpQueryHeaders(request_, query, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
-                        &size, WINHTTP_NO_HEADER_INDEX);
+    winhttp().WinHttpQueryHeaders(request_, query, WINHTTP_HEADER_NAME_BY_INDEX,
+                                  WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
     std::wstring value(size / sizeof(wchar_t), L'\0');
-    if (!WinHttpQueryHeaders(request_, query, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &size,
-                             WINHTTP_NO_HEADER_INDEX)) {
+    if (!winhttp().WinHttpQueryHeaders(request_, query, WINHTTP_HEADER_NAME_BY_INDEX, value.data(),
+                                       &size, WINHTTP_NO_HEADER_INDEX)) {
       return std::nullopt;
     }
     value.resize(size / sizeof(wchar_t));
@@ -311,7 +369,7 @@ class WinHttpResponse final : public HttpResponse {
 
   void close_request() {
     std::lock_guard lock(request_mutex_);
-    if (request_ != nullptr) WinHttpCloseHandle(request_);
+    if (request_ != nullptr) winhttp().WinHttpCloseHandle(request_);
     request_ = nullptr;
   }
 

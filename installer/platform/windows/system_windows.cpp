@@ -1,6 +1,5 @@
 #include "installer/platform/windows/windows_common.h"
 // These need windows.h first.
-#include <lm.h>
 #include <stdlib.h>
 
 #include <cstdio>
@@ -19,13 +18,20 @@ std::mutex& environment_mutex() {
   return mutex;
 }
 
-// Frees what the network management calls allocated.
-struct NetBuffer {
-  BYTE* data = nullptr;
-  ~NetBuffer() {
-    if (data != nullptr) NetApiBufferFree(data);
+// Whether the token (null: this thread's or process's own) holds the Administrators group
+// enabled. A token that an administrator gets without elevation holds it for denying only.
+bool has_administrators_enabled(HANDLE token) {
+  SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+  PSID administrators = nullptr;
+  if (!AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
+    return false;
   }
-};
+  BOOL member = FALSE;
+  const BOOL checked = CheckTokenMembership(token, administrators, &member);
+  FreeSid(administrators);
+  return checked && member;
+}
 
 class WindowsSystem final : public System {
  public:
@@ -68,13 +74,36 @@ class WindowsSystem final : public System {
     _wputenv_s(to_utf16(name).c_str(), to_utf16(value).c_str());
   }
 
+  // From the token, which knows domain and cloud accounts and nested groups alike: an elevated
+  // administrator's token holds the group; a user account control's split token does not, but
+  // its linked token (the elevated half) does.
   bool current_user_is_admin() override {
-    wchar_t name[UNLEN + 1];
-    DWORD length = UNLEN + 1;
-    if (!GetUserNameW(name, &length)) return false;
-    NetBuffer info;
-    if (NetUserGetInfo(nullptr, name, 1, &info.data) != NERR_Success) return false;
-    return reinterpret_cast<const USER_INFO_1*>(info.data)->usri1_priv == USER_PRIV_ADMIN;
+    if (has_administrators_enabled(nullptr)) return true;
+    HANDLE process_token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process_token)) return false;
+    const Handle token(process_token);
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    if (!GetTokenInformation(token.get(), TokenElevationType, &type, sizeof type, &size) ||
+        type != TokenElevationTypeLimited) {
+      return false;
+    }
+    TOKEN_LINKED_TOKEN linked{};
+    if (!GetTokenInformation(token.get(), TokenLinkedToken, &linked, sizeof linked, &size)) {
+      return false;
+    }
+    const Handle elevated(linked.LinkedToken);
+    return has_administrators_enabled(elevated.get());
+  }
+
+  std::string powershell_path() override {
+    wchar_t folder[MAX_PATH + 1];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) {
+      if (length > MAX_PATH) SetLastError(ERROR_BUFFER_OVERFLOW);
+      return {};
+    }
+    return to_utf8(std::wstring_view(folder, length)) + "\\WindowsPowerShell\\v1.0\\powershell.exe";
   }
   std::string path_separator() override { return "\\"; }
   uint32_t last_error() override { return GetLastError(); }

@@ -2,17 +2,9 @@
 // The core decides what it shows; this file only draws it and reports the user's actions. The
 // window's thread runs the message loop inside wait().
 
-#include "installer/platform/windows/windows_common.h"
-// GDI+'s headers want COM's declarations first, and min and max, which NOMINMAX takes away.
-#include <objidl.h>
-
-#include <algorithm>
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
+#include "installer/platform/windows/gdiplus_windows.h"
+// These need windows.h first.
 #include <commctrl.h>
-#include <gdiplus.h>
 
 #include <array>
 #include <atomic>
@@ -37,7 +29,7 @@ class Banner {
  public:
   Banner() = default;
   ~Banner() {
-    if (bitmap_ != nullptr) Gdiplus::DllExports::GdipDisposeImage(bitmap_);
+    if (bitmap_ != nullptr) gdiplus().GdipDisposeImage(bitmap_);
     if (stream_ != nullptr) stream_->Release();
   }
   Banner(const Banner&) = delete;
@@ -45,6 +37,7 @@ class Banner {
 
   // False when the resource is missing or is no image GDI+ can read.
   bool load(int id, float resolution) {
+    if (!gdiplus().complete()) return false;
     HMODULE instance = GetModuleHandleW(nullptr);
     HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(id), L"PNG");
     if (resource == nullptr) return false;
@@ -66,11 +59,11 @@ class Banner {
       GlobalFree(memory);
       return false;
     }
-    if (Gdiplus::DllExports::GdipCreateBitmapFromStream(stream_, &bitmap_) != Gdiplus::Ok) {
+    if (gdiplus().GdipCreateBitmapFromStream(stream_, &bitmap_) != Gdiplus::Ok) {
       bitmap_ = nullptr;
       return false;
     }
-    Gdiplus::DllExports::GdipBitmapSetResolution(bitmap_, resolution, resolution);
+    gdiplus().GdipBitmapSetResolution(bitmap_, resolution, resolution);
     return true;
   }
 
@@ -127,13 +120,16 @@ class Win32Window final : public WindowSurface {
     SetCursor(LoadCursorW(nullptr, cursor == Cursor::busy ? IDC_APPSTARTING : IDC_ARROW));
   }
 
+  // Owned by the window while it is shown; a box owned by a hidden window would get no taskbar
+  // button and could open behind other windows, so then it stands on its own, brought to the
+  // foreground.
   void message_box(const std::string& text, const std::string& caption) override {
-    MessageBoxW(window_ != nullptr ? window_ : GetDesktopWindow(), to_utf16(text).c_str(),
-                to_utf16(caption).c_str(), MB_OK);
+    HWND owner = window_ != nullptr && IsWindowVisible(window_) ? window_ : nullptr;
+    MessageBoxW(owner, to_utf16(text).c_str(), to_utf16(caption).c_str(), MB_OK | MB_SETFOREGROUND);
   }
 
   int dpi() override {
-    return static_cast<int>(window_ != nullptr ? GetDpiForWindow(window_) : GetDpiForSystem());
+    return window_ != nullptr ? dpi_.load() : static_cast<int>(GetDpiForSystem());
   }
 
   void wait(std::optional<std::chrono::steady_clock::time_point> deadline) override {
@@ -171,6 +167,7 @@ class Win32Window final : public WindowSurface {
       case WM_INITDIALOG:
         window_ = window;
         progress_bar_ = GetDlgItem(window, progress_bar_id);
+        remember_layout();
         SendMessageW(progress_bar_, PBM_SETMARQUEE, TRUE, marquee_step_ms);
         // Enabled only while something can be cancelled; the core says when.
         EnableWindow(GetDlgItem(window, IDCANCEL), FALSE);
@@ -181,15 +178,13 @@ class Win32Window final : public WindowSurface {
       case WM_CTLCOLORDLG:
       case WM_CTLCOLORSTATIC:
         return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
-      case WM_DPICHANGED: {
-        const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
-        SetWindowPos(window, nullptr, suggested->left, suggested->top,
-                     suggested->right - suggested->left, suggested->bottom - suggested->top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-        InvalidateRect(window, nullptr, TRUE);
+      case WM_DPICHANGED:
+        // The new DPI comes with the message; the window takes the rectangle the system
+        // suggests for it, and its controls and font are laid out again for it.
+        dpi_ = LOWORD(wparam);
+        apply_dpi(*reinterpret_cast<const RECT*>(lparam));
         report(WindowEvent::dpi_changed);
         return TRUE;
-      }
       case WM_COMMAND:
         if (LOWORD(wparam) != IDCANCEL) return FALSE;
         report(WindowEvent::cancel);
@@ -214,32 +209,90 @@ class Win32Window final : public WindowSurface {
     SendMessageW(progress_bar_, PBM_SETMARQUEE, on ? TRUE : FALSE, on ? marquee_step_ms : 0);
   }
 
-  // The banner for the window's DPI, centred as the core's layout says.
+  // The banner for the window's DPI, centred as the core's layout says, and drawn at the size
+  // that DPI gives it: the DPI of the device context is the system's, which is not the window's
+  // on a monitor with a DPI of its own.
   void paint() {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window_, &paint);
     Gdiplus::GpGraphics* graphics = nullptr;
     if (dc != nullptr && callbacks_.banner_index_for_dpi && callbacks_.banner_x &&
-        Gdiplus::DllExports::GdipCreateFromHDC(dc, &graphics) == Gdiplus::Ok) {
-      const int index = callbacks_.banner_index_for_dpi(static_cast<int>(GetDpiForWindow(window_)));
+        gdiplus().complete() && gdiplus().GdipCreateFromHDC(dc, &graphics) == Gdiplus::Ok) {
+      const int dpi = dpi_;
+      const int index = callbacks_.banner_index_for_dpi(dpi);
       Gdiplus::GpBitmap* image = banners_[static_cast<size_t>(index)].bitmap();
       if (image != nullptr) {
         RECT client;
         GetClientRect(window_, &client);
         UINT width = 0;
-        float graphics_dpi = 96.0f;
+        UINT height = 0;
         float image_dpi = 96.0f;
-        Gdiplus::DllExports::GdipGetImageWidth(image, &width);
-        Gdiplus::DllExports::GdipGetDpiX(graphics, &graphics_dpi);
-        Gdiplus::DllExports::GdipGetImageHorizontalResolution(image, &image_dpi);
+        gdiplus().GdipGetImageWidth(image, &width);
+        gdiplus().GdipGetImageHeight(image, &height);
+        gdiplus().GdipGetImageHorizontalResolution(image, &image_dpi);
+        const float scale = static_cast<float>(dpi) / image_dpi;
         const int x = callbacks_.banner_x(client.left, client.right, static_cast<int>(width),
-                                          graphics_dpi, image_dpi);
-        Gdiplus::DllExports::GdipDrawImageI(graphics, image, x, callbacks_.banner_y);
+                                          static_cast<float>(dpi), image_dpi);
+        gdiplus().GdipDrawImageRectI(graphics, image, x, callbacks_.banner_y,
+                                     static_cast<INT>(static_cast<float>(width) * scale),
+                                     static_cast<INT>(static_cast<float>(height) * scale));
       }
-      Gdiplus::DllExports::GdipDeleteGraphics(graphics);
+      gdiplus().GdipDeleteGraphics(graphics);
     }
     EndPaint(window_, &paint);
   }
+
+  // The controls' places and the dialog's font as the dialog was made for its first DPI; every
+  // later DPI scales from these, so that repeated changes do not add up rounding errors. The
+  // system's own rescaling of dialogs is turned off (where it has it), since this does it.
+  void remember_layout() {
+    dpi_ = static_cast<int>(GetDpiForWindow(window_));
+    layout_dpi_ = dpi_;
+    using SetBehavior = BOOL WINAPI(HWND, DIALOG_DPI_CHANGE_BEHAVIORS, DIALOG_DPI_CHANGE_BEHAVIORS);
+    if (auto* set_behavior = reinterpret_cast<SetBehavior*>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetDialogDpiChangeBehavior")))) {
+      set_behavior(window_, DDC_DISABLE_ALL, DDC_DISABLE_ALL);
+    }
+    for (size_t i = 0; i < control_ids.size(); ++i) {
+      HWND control = GetDlgItem(window_, control_ids[i]);
+      GetWindowRect(control, &control_rects_[i]);
+      MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&control_rects_[i]), 2);
+    }
+    if (auto font = reinterpret_cast<HFONT>(SendMessageW(window_, WM_GETFONT, 0, 0))) {
+      GetObjectW(font, sizeof font_, &font_);
+    }
+  }
+
+  void apply_dpi(const RECT& suggested) {
+    SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    LOGFONTW font = font_;
+    font.lfHeight = MulDiv(font_.lfHeight, dpi_, layout_dpi_);
+    HFONT scaled_font = font_.lfHeight != 0 ? CreateFontIndirectW(&font) : nullptr;
+    for (size_t i = 0; i < control_ids.size(); ++i) {
+      const RECT& at = control_rects_[i];
+      HWND control = GetDlgItem(window_, control_ids[i]);
+      SetWindowPos(control, nullptr, MulDiv(at.left, dpi_, layout_dpi_),
+                   MulDiv(at.top, dpi_, layout_dpi_), MulDiv(at.right - at.left, dpi_, layout_dpi_),
+                   MulDiv(at.bottom - at.top, dpi_, layout_dpi_), SWP_NOZORDER | SWP_NOACTIVATE);
+      if (scaled_font != nullptr)
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(scaled_font), TRUE);
+    }
+    if (scaled_font != nullptr) scaled_font_.reset(scaled_font);
+    InvalidateRect(window_, nullptr, TRUE);
+  }
+
+  // A font made here, deleted when replaced (after the controls have taken the new one).
+  struct Font {
+    HFONT handle = nullptr;
+    ~Font() { reset(); }
+    void reset(HFONT font = nullptr) {
+      if (handle != nullptr) DeleteObject(handle);
+      handle = font;
+    }
+  };
+
+  static constexpr std::array<int, 2> control_ids = {IDCANCEL, progress_bar_id};
 
   WindowCallbacks callbacks_;
   Handle wake_event_;
@@ -247,6 +300,11 @@ class Win32Window final : public WindowSurface {
   HWND progress_bar_ = nullptr;
   std::array<Banner, 2> banners_;
   std::optional<WindowView> shown_;
+  std::atomic<int> dpi_{96};  // read by the core's thread after a change
+  int layout_dpi_ = 96;
+  std::array<RECT, 2> control_rects_{};
+  LOGFONTW font_{};
+  Font scaled_font_;
 };
 
 }  // namespace

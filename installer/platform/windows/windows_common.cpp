@@ -2,17 +2,19 @@
 
 #include <objbase.h>
 
-
 #include "installer/platform/backend.h"
 
 namespace pellora::platform::windows {
 
-std::wstring to_win32_path(std::string_view utf8_path) {
+std::wstring to_win32_path(std::string_view utf8_path, bool long_form) {
+  // A folder's path leaves room for an 8.3 file name in it.
+  constexpr size_t create_directory_limit = MAX_PATH - 12;
   std::wstring path = to_utf16(utf8_path);
   for (wchar_t& c : path) {
     if (c == L'/') c = L'\\';
   }
-  if (path.size() < MAX_PATH || path.rfind(L"\\\\?\\", 0) == 0) return path;
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+  if (!long_form && path.size() < create_directory_limit) return path;
   // The prefix turns off the system's own clean-up of the path, so it is done here first.
   const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
   if (length == 0) return path;

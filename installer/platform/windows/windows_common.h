@@ -20,9 +20,10 @@
 
 namespace pellora::platform::windows {
 
-// A path for the Win32 file calls: separators made "\", and a path too long for MAX_PATH made
-// absolute and given the "\\?\" prefix, which lifts the limit.
-std::wstring to_win32_path(std::string_view utf8_path);
+// A path for the Win32 file calls: separators made "\", and a path that could meet a length
+// limit (CreateDirectoryW's is 248 characters, the others' MAX_PATH), or any path when
+// `long_form`, made absolute and given the "\\?\" prefix, which lifts the limits.
+std::wstring to_win32_path(std::string_view utf8_path, bool long_form = false);
 
 // FormatMessageW's text for a Win32 error or HRESULT, in UTF-8; empty when the system has none.
 std::string format_message(uint32_t code);

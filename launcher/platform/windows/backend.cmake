@@ -45,4 +45,8 @@ function(launcher_backend_program target)
   target_sources(${target} PRIVATE ${launcher_windows_dir}/launcher.rc)
   add_dependencies(${target} jvm_import_library)
   target_link_libraries(${target} PRIVATE ${jvm_import_library})
+  if(MSVC)
+    # launcher.rc carries the program's manifest; the linker must not add its own.
+    target_link_options(${target} PRIVATE /MANIFEST:NO)
+  endif()
 endfunction()

@@ -49,13 +49,21 @@ class WindowsPlatform final : public Platform {
     return to_utf8(value);
   }
 
+  // In this runtime's copy of the environment and in the process's own: jvm.dll reads variables
+  // such as JAVA_TOOL_OPTIONS through a runtime of its own, whose copy was taken when it loaded,
+  // and Java's System.getenv reads the process's.
   void set_variable(const std::string& name, const std::string& value) override {
-    _wputenv_s(to_utf16(name).c_str(), to_utf16(value).c_str());
+    const std::wstring wide_name = to_utf16(name);
+    const std::wstring wide_value = to_utf16(value);
+    _wputenv_s(wide_name.c_str(), wide_value.c_str());
+    SetEnvironmentVariableW(wide_name.c_str(), wide_value.c_str());
   }
 
-  // An empty value removes the variable.
+  // An empty value removes the variable from the runtime's copy; null from the process's.
   void remove_variable(const std::string& name) override {
-    _wputenv_s(to_utf16(name).c_str(), L"");
+    const std::wstring wide_name = to_utf16(name);
+    _wputenv_s(wide_name.c_str(), L"");
+    SetEnvironmentVariableW(wide_name.c_str(), nullptr);
   }
 
   void debug_output(std::string_view text) override { OutputDebugStringW(to_utf16(text).c_str()); }
