@@ -5,6 +5,7 @@
 #include "installer/core/process_launch.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
+#include "installer/flow/flow_steps.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/services.h"
 
@@ -23,6 +24,7 @@ void launch_app() {
   log_line("Executable path: " + executable + "\n");
   // The application never sees our update-mode argument, only what followed it.
   launch_process(executable, forwarded_args, false);
+  report_restore_failure();
 }
 
 void open_launch_uri(RunMode mode, std::string args) {

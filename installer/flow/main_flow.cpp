@@ -39,6 +39,7 @@ void run_mode_flow() {
       return;
     case RunMode::start_app:
       log_line("Already checked for update, just start the app.\n");
+      restore_pending_backups();
       launch_app();
       exit_process(0);
     case RunMode::reinstall:
@@ -49,6 +50,7 @@ void run_mode_flow() {
       return;
     case RunMode::check_for_update: {
       log_line("Just check for updates.\n");
+      if (has_package_identity()) restore_pending_backups();
       std::unique_ptr<Metadata> metadata = fetch_metadata();
       start_updater_or_app(metadata.get());
       metadata.reset();
@@ -75,6 +77,7 @@ void exit_process(int code) {
 }
 
 void after_launch_steps() {
+  restore_pending_backups();
   const BurnedInSettings& settings = burned_in_settings;
   if (!settings.aggressive_updates) {
     log_line("Not in aggressive mode, launching the app\n");
@@ -86,6 +89,7 @@ void after_launch_steps() {
       settings.escape_hatch_enabled ? run_escape_hatch(metadata.get()) : false;
   if (!escape_hatch_ran && settings.aggressive_updates) start_updater_or_app(metadata.get());
   metadata.reset();
+  report_restore_failure();
   exit_process(0);
 }
 

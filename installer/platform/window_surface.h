@@ -47,8 +47,9 @@ struct WindowCallbacks {
 class WindowSurface {
  public:
   virtual ~WindowSurface() = default;
-  // Window thread, once: creates the window, hidden.
-  virtual void start(WindowCallbacks callbacks) = 0;
+  // Window thread, once: creates the window, hidden. False, with the last error set, when it
+  // cannot be created.
+  virtual bool start(WindowCallbacks callbacks) = 0;
   // Window thread only. Called after every change of the view.
   virtual void render(const WindowView& view) = 0;
   virtual void set_cursor(Cursor cursor) = 0;

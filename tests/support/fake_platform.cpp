@@ -3,6 +3,7 @@
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
+#include "installer/flow/flow_steps.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/error.h"
 
@@ -147,6 +148,7 @@ ScopedFakePlatform::ScopedFakePlatform()
   reset_progress_window_for_tests();
   update_mode = '0';
   forwarded_args.clear();
+  reset_restore_state_for_tests();
   burned_in_settings = BurnedInSettings{};
   burned_in_settings.package_full_name = "App_1.0.0.0_arm64__abc";
 }
@@ -155,6 +157,7 @@ ScopedFakePlatform::~ScopedFakePlatform() {
   reset_progress_window_for_tests();
   update_mode = '0';
   forwarded_args.clear();
+  reset_restore_state_for_tests();
   burned_in_settings = saved_settings_;
   platform::services() = saved_services_;
 }

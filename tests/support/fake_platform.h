@@ -72,7 +72,7 @@ class FakeWindowSurface final : public platform::WindowSurface {
   void set_cursor(platform::Cursor cursor) override;
   void message_box(const std::string& text, const std::string& caption) override;
   int dpi() override { return 96; }
-  void start(platform::WindowCallbacks) override {}
+  bool start(platform::WindowCallbacks) override { return true; }
   // The window thread's wait: `on_wait` when set (where a test lets time pass), else the default.
   void wait(std::optional<std::chrono::steady_clock::time_point> deadline) override;
 

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "installer/platform/backend.h"
@@ -38,6 +40,8 @@ class FileDescriptor {
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   int get() const { return fd_; }
   explicit operator bool() const { return fd_ >= 0; }
+  // Gives the descriptor up without closing it.
+  int release() { return std::exchange(fd_, -1); }
   void reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
@@ -437,6 +441,32 @@ class PosixAppendableFile final : public AppendableFile {
   FileDescriptor file_;
 };
 
+// flock belongs to the open file description: a child started with the descriptor closed on
+// exec never inherits the hold, and the end of the process, however it comes, releases it.
+class PosixHeldFile final : public HeldFile {
+ public:
+  explicit PosixHeldFile(int fd) : file_(fd) {}
+  std::string read() override {
+    std::string content;
+    char buffer[4096];
+    for (off_t offset = 0;;) {
+      const ssize_t count = ::pread(file_.get(), buffer, sizeof buffer, offset);
+      if (count < 0 && errno == EINTR) continue;
+      if (count < 0) return {};
+      if (count == 0) return content;
+      content.append(buffer, static_cast<size_t>(count));
+      offset += count;
+    }
+  }
+  bool replace(std::string_view content) override {
+    if (::ftruncate(file_.get(), 0) != 0 || ::lseek(file_.get(), 0, SEEK_SET) != 0) return false;
+    return standin::write_all(file_.get(), content);
+  }
+
+ private:
+  FileDescriptor file_;
+};
+
 class PosixFiles final : public Files {
  public:
   bool create_directory(const std::string& path) override {
@@ -468,6 +498,15 @@ class PosixFiles final : public Files {
       refusal = "it belongs to another user";
     } else if ((info.st_mode & 022) != 0) {
       refusal = "other users can write to it";
+    } else if ((info.st_mode & 077) != 0) {
+      // An earlier version left it readable by others: what it holds from now on (the user's
+      // data backups) is for the user alone. Through the folder itself, so that a swap of the
+      // path for a link in between changes nothing else.
+      FileDescriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!folder || ::fchmod(folder.get(), 0700) != 0) {
+        set_last_error(win32_error_from_errno(errno));
+        return false;
+      }
     }
     return refusal.empty();
   }
@@ -575,6 +614,33 @@ class PosixFiles final : public Files {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return nullptr;
     return std::make_unique<PosixAppendableFile>(fd);
+  }
+
+  bool list_folder(const std::string& path, std::vector<std::string>& names) override {
+    names.clear();
+    FileDescriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder) return fail(win32_error_for(errno, path));
+    Directory entries(folder.get());
+    if (!entries) return fail(win32_error_from_errno(errno));
+    while (const dirent* entry = entries.next()) names.emplace_back(entry->d_name);
+    if (errno != 0) return fail(win32_error_from_errno(errno));
+    return true;
+  }
+
+  std::unique_ptr<HeldFile> hold_file(const std::string& path) override {
+    FileDescriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!file) {
+      fail(win32_error_for(errno, path));
+      return nullptr;
+    }
+    while (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      fail(errno == EWOULDBLOCK ? win32::lock_violation : win32_error_from_errno(errno));
+      return nullptr;
+    }
+    auto held = std::make_unique<PosixHeldFile>(file.get());
+    file.release();
+    return held;
   }
 
   bool move_file_replacing(const std::string& from, const std::string& to) override {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "installer/platform/window_surface.h"
+#include "standin/terminal_text.h"
 
 namespace pellora::platform::posix {
 
@@ -32,10 +33,7 @@ std::unique_ptr<TerminalSurface> make_terminal_view(int out_fd, int in_fd);
 // This process's view, on standard error: the backend's window surface.
 TerminalSurface& terminal_view();
 
-// `text` as it may reach a terminal: control characters other than tab, line feed and a carriage
-// return before a line feed, DEL, C1 controls and bytes that are not UTF-8 are shown as escapes
-// ("\x1B", "\u009B") instead of being sent, so that no text from a site can drive the terminal.
-std::string shown_on_terminal(std::string_view text);
+using standin::shown_on_terminal;
 
 // The line drawn for `view`, without a line end: the status, the bar and, for a determinate
 // bar, the percentage. `frame` moves the marquee; `width` (0: no limit) shortens the status so

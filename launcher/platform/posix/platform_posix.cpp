@@ -9,6 +9,7 @@
 #include "launcher/platform/platform.h"
 #include "launcher/platform/posix/known_folders.h"
 #include "standin/package_store.h"
+#include "standin/terminal_text.h"
 #include "standin/write_all.h"
 
 namespace launcher::platform {
@@ -22,6 +23,11 @@ std::optional<std::string> environment_variable(const std::string& name) {
   const char* value = std::getenv(name.c_str());
   if (value == nullptr) return std::nullopt;
   return std::string(value);
+}
+
+bool on_terminal() {
+  static const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  return terminal;
 }
 
 class PosixPlatform final : public Platform {
@@ -45,7 +51,9 @@ class PosixPlatform final : public Platform {
   // Each call is one record; a record that does not end a line gets a line feed, as a
   // debug-output viewer shows every call on its own line.
   void debug_output(std::string_view text) override {
-    std::string record(text);
+    // An exception's text is the application's, or whoever fed it: on a terminal its control
+    // characters are shown, not sent.
+    std::string record = on_terminal() ? standin::shown_on_terminal(text) : std::string(text);
     if (record.empty() || record.back() != '\n') record += '\n';
     standin::write_within(STDERR_FILENO, record, write_patience);
   }
@@ -54,6 +62,7 @@ class PosixPlatform final : public Platform {
   void message_box(std::string_view text, std::string_view caption) override {
     std::string record;
     record.append(caption).append("\n").append(text);
+    if (on_terminal()) record = standin::shown_on_terminal(record);
     if (record.back() != '\n') record += '\n';
     standin::write_within(STDERR_FILENO, record, write_patience);
     if (::isatty(STDIN_FILENO) == 1) {
@@ -80,7 +89,8 @@ Platform& system_platform() {
 }
 
 void write_standard_error(std::string_view text) {
-  standin::write_within(STDERR_FILENO, text, write_patience);
+  const std::string shown = on_terminal() ? standin::shown_on_terminal(text) : std::string(text);
+  standin::write_within(STDERR_FILENO, shown, write_patience);
 }
 
 void exit_process(int code) { std::exit(code); }
