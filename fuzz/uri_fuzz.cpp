@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/error.h"
 #include "installer/core/uri.h"
-#include "installer/platform/error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

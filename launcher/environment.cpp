@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "installer/platform/hresult.h"
+#include "common/hresult.h"
 
 namespace launcher {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 
 namespace standin {
 

@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 #include "standin/certificates.h"
 #include "standin/deployment_errors.h"
 #include "standin/manifest.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 #include "standin/curl_library.h"
 #include "standin/http_timeouts.h"
 

@@ -1,4 +1,4 @@
-#include "standin/write_all.h"
+#include "common/write_all.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "common/error.h"
 #include "installer/core/progress_window.h"
 #include "installer/download/download.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 
 namespace {
 

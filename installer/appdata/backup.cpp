@@ -3,12 +3,12 @@
 #include <exception>
 #include <utility>
 
+#include "common/error.h"
 #include "installer/appdata/backup_store.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {

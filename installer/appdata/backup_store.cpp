@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <utility>
 
+#include "common/error.h"
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/temp_directory.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {

@@ -1,11 +1,11 @@
 #include "installer/appdata/restore.h"
 
+#include "common/error.h"
 #include "installer/appdata/backup.h"
 #include "installer/appdata/backup_store.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/state.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {

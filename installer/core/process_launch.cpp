@@ -1,10 +1,10 @@
 #include "installer/core/process_launch.h"
 
+#include "common/error.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/temp_directory.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {

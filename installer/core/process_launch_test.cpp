@@ -4,10 +4,10 @@
 
 #include <string>
 
+#include "common/error.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/temp_directory.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "tests/support/fake_platform.h"
 
 namespace pellora {

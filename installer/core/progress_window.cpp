@@ -9,8 +9,8 @@
 #include <optional>
 #include <thread>
 
+#include "common/error.h"
 #include "installer/core/diagnostics.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 
 namespace pellora {
 namespace {

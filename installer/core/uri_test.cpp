@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 #include "tests/support/platform_error.h"
 
 namespace pellora {

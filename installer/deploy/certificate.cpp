@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/uri.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <string>
 
+#include "common/error.h"
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/uri.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
 

@@ -1,12 +1,12 @@
 #include "installer/deploy/escape_hatch.h"
 
+#include "common/error.h"
 #include "installer/appdata/backup.h"
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/process_launch.h"
 #include "installer/core/uri.h"
 #include "installer/download/download.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 #include "installer/settings/versions.h"
 

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "common/error.h"
 #include "installer/appdata/backup.h"
 #include "installer/core/state.h"
 #include "installer/core/uri.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/platform_sandbox.h"

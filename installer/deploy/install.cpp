@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/error.h"
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/process_launch.h"
@@ -11,7 +12,6 @@
 #include "installer/core/state.h"
 #include "installer/core/uri.h"
 #include "installer/deploy/certificate.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {

@@ -1,12 +1,12 @@
 #include "installer/deploy/new_installer.h"
 
+#include "common/error.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/process_launch.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
 #include "installer/core/uri.h"
 #include "installer/download/download.h"
-#include "installer/platform/error.h"
 
 namespace pellora {
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/error.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
 

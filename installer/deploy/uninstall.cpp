@@ -2,9 +2,9 @@
 
 #include <memory>
 
+#include "common/error.h"
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/progress_window.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {

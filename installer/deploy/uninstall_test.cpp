@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/error.h"
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/progress_window.h"
-#include "installer/platform/error.h"
 #include "tests/support/fake_deployment.h"
 #include "tests/support/fake_platform.h"
 

@@ -2,11 +2,11 @@
 
 #include <memory>
 
+#include "common/error.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/temp_directory.h"
 #include "installer/download/stream_copy.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 
 namespace pellora {

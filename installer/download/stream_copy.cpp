@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 
 namespace pellora {
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "common/error.h"
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
@@ -14,7 +15,6 @@
 #include "installer/flow/entry.h"
 #include "installer/flow/flow_steps.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 #include "installer/settings/metadata.h"
 #include "installer/settings/versions.h"

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
-#include "installer/platform/error.h"
 #include "tests/support/fake_deployment.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "installer/appdata/backup.h"
 #include "installer/appdata/backup_store.h"
 #include "installer/appdata/restore.h"
@@ -19,7 +20,6 @@
 #include "installer/flow/flow_steps.h"
 #include "installer/flow/main_flow.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "installer/platform/services.h"
 #include "installer/settings/metadata.h"
 

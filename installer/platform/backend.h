@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "installer/platform/hresult.h"
+#include "common/hresult.h"
 #include "installer/platform/services.h"
 
 namespace pellora {

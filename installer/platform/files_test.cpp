@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
+#include "common/error.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "tests/support/platform_error.h"
 #include "tests/support/scratch_folder.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 #include "installer/platform/http.h"
 
 namespace pellora::platform {

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <thread>
 
+#include "common/error.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "tests/support/platform_error.h"
 
 namespace pellora::platform {

@@ -4,8 +4,8 @@
 
 #include <tuple>
 
+#include "common/error.h"
 #include "installer/core/burned_in_settings.h"
-#include "installer/platform/error.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
 

@@ -10,7 +10,7 @@
 //   add MS uri=URI options=0xHEX volume=NAME | remove MS name=FULL-NAME | cancel MS |
 //   fetched STATUS BYTES | fetch failed ERROR
 
-#include "installer/platform/windows/runtime/deployment.h"
+#include "common/windows_runtime/deployment.h"
 // This needs windows.h first.
 #include <winhttp.h>
 
@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "installer/platform/windows/wide_text.h"
+#include "common/windows/wide_text.h"
 #include "standin/runtime/standin_runtime.h"
 
 namespace standin::runtime {

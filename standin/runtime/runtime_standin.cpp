@@ -4,9 +4,9 @@
 #include <mutex>
 #include <string_view>
 
-#include "installer/platform/windows/runtime/deployment.h"
-#include "installer/platform/windows/runtime/storage.h"
-#include "installer/platform/windows/wide_text.h"
+#include "common/windows/wide_text.h"
+#include "common/windows_runtime/deployment.h"
+#include "common/windows_runtime/storage.h"
 #include "standin/runtime/standin_runtime.h"
 
 namespace standin::runtime {

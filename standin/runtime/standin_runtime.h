@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "installer/platform/windows/runtime/foundation.h"
+#include "common/windows_runtime/foundation.h"
 
 namespace standin::runtime {
 

@@ -11,9 +11,9 @@
 #include <future>
 #include <thread>
 
+#include "common/error.h"
 #include "installer/core/progress_window.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "tests/support/e2e_site.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/platform_error.h"

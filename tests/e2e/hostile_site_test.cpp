@@ -12,13 +12,13 @@
 #include <future>
 #include <thread>
 
+#include "common/error.h"
 #include "installer/core/progress_window.h"
 #include "installer/deploy/certificate.h"
 #include "installer/deploy/escape_hatch.h"
 #include "installer/deploy/install.h"
 #include "installer/deploy/new_installer.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "installer/settings/metadata.h"
 #include "standin/deployment.h"
 #include "tests/support/e2e_site.h"

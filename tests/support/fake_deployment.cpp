@@ -1,6 +1,6 @@
 #include "tests/support/fake_deployment.h"
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 
 namespace pellora::testing {
 

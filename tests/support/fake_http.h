@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 #include "installer/platform/http.h"
 
 namespace pellora::testing {

@@ -1,11 +1,11 @@
 #include "tests/support/fake_platform.h"
 
+#include "common/error.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
 #include "installer/flow/flow_steps.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 
 namespace pellora::testing {
 

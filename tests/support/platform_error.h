@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 
 namespace pellora::testing {
 

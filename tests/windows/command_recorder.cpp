@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "installer/platform/windows/wide_text.h"
+#include "common/windows/wide_text.h"
 
 int main() {
   wchar_t own_path[MAX_PATH] = L"";

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/platform/windows/wide_text.h"
+#include "common/windows/wide_text.h"
 #include "jni.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "installer/platform/windows/wide_text.h"
+#include "common/windows/wide_text.h"
 #include "tests/support/probe_report.h"
 #include "tests/support/scratch_folder.h"
 

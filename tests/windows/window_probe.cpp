@@ -21,7 +21,7 @@
 #include <cstdio>
 #include <string>
 
-#include "installer/platform/windows/wide_text.h"
+#include "common/windows/wide_text.h"
 
 namespace {
 

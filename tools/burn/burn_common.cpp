@@ -10,7 +10,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "standin/write_all.h"
+#include "common/write_all.h"
 
 namespace burn {
 namespace {

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <string>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
+#include "common/write_all.h"
 #include "installer/platform/posix/services_posix.h"
 #include "installer/platform/posix/win32_errors.h"
 #include "standin/platform_root.h"
-#include "standin/write_all.h"
 
 namespace pellora::platform::posix {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 #include "installer/platform/posix/services_posix.h"
 #include "tests/support/scratch_folder.h"
 

@@ -4,9 +4,9 @@
 #include <mutex>
 #include <string>
 
+#include "common/write_all.h"
 #include "installer/platform/posix/services_posix.h"
 #include "installer/platform/posix/terminal_view.h"
-#include "standin/write_all.h"
 
 namespace pellora::platform::posix {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 #include "installer/platform/posix/services_posix.h"
 
 namespace pellora::platform::posix {

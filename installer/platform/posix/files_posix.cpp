@@ -18,11 +18,11 @@
 #include <utility>
 #include <vector>
 
+#include "common/error.h"
+#include "common/write_all.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "installer/platform/posix/services_posix.h"
 #include "installer/platform/posix/win32_errors.h"
-#include "standin/write_all.h"
 
 namespace pellora::platform::posix {
 namespace {

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "installer/platform/error.h"
+#include "common/error.h"
 #include "installer/platform/http_status.h"
 #include "installer/platform/posix/http_rules.h"
 #include "installer/platform/posix/services_posix.h"

@@ -3,8 +3,8 @@
 
 #include <unistd.h>
 
+#include "common/error.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "installer/platform/posix/services_posix.h"
 #include "standin/package_identity.h"
 #include "standin/package_store.h"

@@ -14,10 +14,10 @@
 #include <system_error>
 #include <thread>
 
+#include "common/write_all.h"
 #include "installer/platform/posix/services_posix.h"
 #include "installer/platform/posix/terminal_view.h"
 #include "installer/platform/posix/win32_errors.h"
-#include "standin/write_all.h"
 
 namespace pellora::platform::posix {
 namespace {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <mutex>
 
-#include "installer/platform/windows/runtime/deployment.h"
+#include "common/windows_runtime/deployment.h"
 #include "installer/platform/windows/runtime_windows.h"
 #include "installer/platform/windows/services_windows.h"
 

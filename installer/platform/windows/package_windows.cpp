@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "installer/platform/windows/runtime/application_model.h"
+#include "common/windows_runtime/application_model.h"
 #include "installer/platform/windows/runtime_windows.h"
 #include "installer/platform/windows/services_windows.h"
 

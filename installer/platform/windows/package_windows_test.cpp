@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/error.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "tests/support/platform_error.h"
 
 namespace pellora::platform {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "installer/platform/windows/runtime/foundation.h"
+#include "common/windows_runtime/foundation.h"
 #include "installer/platform/windows/windows_common.h"
 
 namespace pellora::platform::windows {

@@ -15,8 +15,8 @@
 #include <string>
 #include <string_view>
 
-#include "installer/platform/error.h"
-#include "installer/platform/windows/wide_text.h"
+#include "common/error.h"
+#include "common/windows/wide_text.h"
 
 namespace pellora::platform::windows {
 

@@ -1,6 +1,6 @@
 #include "launcher/platform/posix/known_folders.h"
 
-#include "installer/platform/hresult.h"
+#include "common/hresult.h"
 #include "standin/platform_root.h"
 
 namespace launcher::platform::posix {

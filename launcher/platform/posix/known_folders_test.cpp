@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "installer/platform/hresult.h"
+#include "common/hresult.h"
 
 namespace launcher::platform::posix {
 namespace {

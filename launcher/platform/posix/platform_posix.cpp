@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/write_all.h"
 #include "launcher/platform/platform.h"
 #include "launcher/platform/posix/known_folders.h"
 #include "standin/package_store.h"
 #include "standin/terminal_text.h"
-#include "standin/write_all.h"
 
 namespace launcher::platform {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/platform/windows/wide_text.h"
+#include "common/windows/wide_text.h"
 #include "launcher/platform/platform.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "installer/platform/windows/wide_text.h"
+#include "common/windows/wide_text.h"
 #include "launcher/platform/platform.h"
 
 namespace launcher::platform {

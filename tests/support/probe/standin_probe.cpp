@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "installer/platform/backend.h"
-#include "installer/platform/error.h"
 #include "standin/command_line_rules.h"
 
 int main(int argc, char** argv) {

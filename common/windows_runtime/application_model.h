@@ -3,7 +3,7 @@
 // and its id's version and family name. Slots the backend never calls are declared without their
 // parameters and must not be called.
 
-#include "installer/platform/windows/runtime/storage.h"
+#include "common/windows_runtime/storage.h"
 
 namespace pellora::platform::windows::runtime {
 

@@ -3,7 +3,7 @@
 // error code and cancel of every asynchronous operation) and Uri, made by its factory.
 // Slots the backend never calls are declared without their parameters and must not be called.
 
-#include "installer/platform/windows/runtime/com.h"
+#include "common/windows_runtime/com.h"
 
 namespace pellora::platform::windows::runtime {
 

@@ -5,7 +5,7 @@
 // two handlers and its result. Slots the backend never calls are declared without their
 // parameters and must not be called.
 
-#include "installer/platform/windows/runtime/foundation.h"
+#include "common/windows_runtime/foundation.h"
 
 namespace pellora::platform::windows::runtime {
 

@@ -4,7 +4,7 @@
 // folder). Slots the backend never calls are declared without their parameters and must not be
 // called.
 
-#include "installer/platform/windows/runtime/foundation.h"
+#include "common/windows_runtime/foundation.h"
 
 namespace pellora::platform::windows::runtime {
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "installer/platform/hresult.h"
+#include "common/hresult.h"
 
 namespace pellora::platform {
 

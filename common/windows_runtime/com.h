@@ -20,7 +20,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "installer/platform/windows/runtime/interface_ids.h"
+#include "common/windows_runtime/interface_ids.h"
 
 namespace pellora::platform::windows::runtime {
 

@@ -2,7 +2,7 @@
 // signatures by the Windows Runtime's rule: SHA-1 over a namespace ID and the signature, made
 // into a version-5 UUID. Runs on any OS.
 
-#include "installer/platform/windows/runtime/interface_ids.h"
+#include "common/windows_runtime/interface_ids.h"
 
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
