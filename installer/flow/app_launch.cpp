@@ -16,6 +16,8 @@ constexpr uint32_t pause_after_launch_ms = 500;
 }  // namespace
 
 void launch_app() {
+  // The application never runs without the data a reinstall left waiting for it.
+  restore_pending_backups();
   hide_progress_window();
   const std::string location = package_location();
   log_line("Package location: " + location + "\n");

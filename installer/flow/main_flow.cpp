@@ -39,7 +39,6 @@ void run_mode_flow() {
       return;
     case RunMode::start_app:
       log_line("Already checked for update, just start the app.\n");
-      restore_pending_backups();
       launch_app();
       exit_process(0);
     case RunMode::reinstall:
@@ -50,7 +49,6 @@ void run_mode_flow() {
       return;
     case RunMode::check_for_update: {
       log_line("Just check for updates.\n");
-      if (has_package_identity()) restore_pending_backups();
       std::unique_ptr<Metadata> metadata = fetch_metadata();
       start_updater_or_app(metadata.get());
       metadata.reset();
@@ -77,7 +75,6 @@ void exit_process(int code) {
 }
 
 void after_launch_steps() {
-  restore_pending_backups();
   const BurnedInSettings& settings = burned_in_settings;
   if (!settings.aggressive_updates) {
     log_line("Not in aggressive mode, launching the app\n");
