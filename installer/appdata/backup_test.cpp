@@ -122,7 +122,8 @@ TEST_F(AppDataTest, APartialHandoverOrAFailedCopyLeavesNoCompleteBackup) {
 }
 
 // Backups come back oldest first, so the newest copy of a file wins; each that came back whole
-// goes. One that does not stays, with every newer one, and the text says where.
+// goes. A folder that does not come back waits in its backup and every newer one, and the text
+// says where.
 TEST_F(AppDataTest, CompleteBackupsAreRestoredInOrderAndKeptUntilEveryFolderIsBack) {
   make_backup("appdata.backup.2", "same.txt", "older");
   make_backup("appdata.backup.10", "same.txt", "newer");
@@ -144,12 +145,16 @@ TEST_F(AppDataTest, CompleteBackupsAreRestoredInOrderAndKeptUntilEveryFolderIsBa
   EXPECT_NE(text.find("A copy of the data is kept in " + path("family/appdata.backup.2") + ";"),
             std::string::npos);
 
+  // The folders that came back, from both backups, are not put back again over what the
+  // application wrote since.
+  EXPECT_EQ(read("package/LocalState/same.txt"), "newer");
+  write("package/LocalState/same.txt", "written since");
   fs::remove(path("package/RoamingState"));
   fs::create_directories(path("package/RoamingState"));
   restore = restore_complete_backups(family);
   EXPECT_EQ(restore.restored, 2);
   EXPECT_TRUE(restore.outcome.complete());
-  EXPECT_EQ(read("package/LocalState/same.txt"), "newer");
+  EXPECT_EQ(read("package/LocalState/same.txt"), "written since");
   EXPECT_EQ(read("package/LocalState/only-new.txt"), "stays");
   EXPECT_TRUE(complete_backups(family).empty());
   EXPECT_TRUE(exists("family/appdata.backup.11/Local/unfinished.txt"));

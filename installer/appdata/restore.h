@@ -19,9 +19,10 @@ RestoreOutcome restore_folders(const std::string& backup_path);
 RestoreOutcome restore_appdata(const std::string& backup_path);
 
 // Restores every complete backup in `family_folder` (backup_store.h), oldest first so that the
-// newest copy of a file wins, and removes each that came back whole. Stops at the first that did
-// not: it and every newer one stay for the next try. Only with the reinstall lock held.
-// `failed_backup` names the one that stopped it.
+// newest copy of a file wins, folder by folder, and removes each whose folders all came back. A
+// folder that fails stays in its backup and in every newer one for the next try; one restored is
+// never restored again. Only with the reinstall lock held. `failed_backup` names the backup of
+// the first failure.
 struct BackupsRestore {
   int restored = 0;
   std::string failed_backup;
