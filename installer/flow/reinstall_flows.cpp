@@ -58,13 +58,13 @@ std::string kept_in(const std::string& backup) {
 }
 
 std::unique_ptr<ReinstallLock> take_lock_or_report(const std::string& family_folder,
-                                                   const std::string& heir_of,
-                                                   uint32_t patience_ms) {
+                                                   const std::string& heir_of, uint32_t patience_ms,
+                                                   const char* busy_text) {
   bool busy = false;
   std::unique_ptr<ReinstallLock> lock =
       ReinstallLock::take(family_folder, heir_of, patience_ms, busy);
   if (lock == nullptr) {
-    if (busy) report_error(another_reinstall);
+    if (busy) report_error(busy_text);
     report_error("CreateFileW failed with error: " + last_error_text() + "The lock file is " +
                  family_folder + reinstall_lock_name);
   }
@@ -111,7 +111,7 @@ void reinstall() {
   log_line("Reinstalling the app.\n");
   const std::string family_folder = family_backup_folder();
   const std::unique_ptr<ReinstallLock> lock =
-      take_lock_or_report(family_folder, "", reinstall_patience_ms);
+      take_lock_or_report(family_folder, "", reinstall_patience_ms, another_reinstall);
   // Under the lock no backup is being written: one never marked complete was cut short, and the
   // package was not removed after it.
   remove_incomplete_backups(family_folder);
@@ -191,7 +191,9 @@ void restore_backup() {
   std::unique_ptr<ReinstallLock> lock;
   if (!backup_name.empty()) {
     set_error_postscript(kept_in(backup_path));
-    lock = take_lock_or_report(family_folder, backup_name, heir_patience_ms);
+    lock = take_lock_or_report(family_folder, backup_name, heir_patience_ms,
+                               "Another reinstall of the application is under way, so the "
+                               "application was not installed.");
   }
   set_status("Installing, please wait");
   if (!do_install()) return;
