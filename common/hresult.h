@@ -55,6 +55,13 @@ inline constexpr uint32_t cancelled = 1223;
 inline constexpr uint32_t no_package = 15700;  // APPMODEL_ERROR_NO_PACKAGE
 }  // namespace win32
 
+// SHFileOperationW's own results for what the Win32 codes do not cover.
+namespace shell_operation {
+inline constexpr int same_file = 0x71;      // DE_SAMEFILE: source and destination are the same
+inline constexpr int dest_subtree = 0x76;   // DE_DESTSUBTREE: the destination lies in the source
+inline constexpr int invalid_files = 0x7C;  // DE_INVALIDFILES: the source path is invalid
+}  // namespace shell_operation
+
 // HRESULT_FROM_WIN32.
 constexpr uint32_t hresult_from_win32(uint32_t code) {
   return code == 0 ? 0 : 0x80070000u | (code & 0xFFFFu);

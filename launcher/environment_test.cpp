@@ -68,16 +68,9 @@ TEST(PrepareEnvironment, SetsTheFourVariablesInOrderAndLeavesAppDataAlone) {
   EXPECT_EQ(fake.variables["LOCALAPPDATA"], "inherited-local");
 }
 
-TEST(PrepareEnvironment, OverrideAlsoSetsLocalAppDataAndAppDataFromTheRedirectedLookup) {
-  FakePlatform fake;
-  LauncherConfig config;
-  config.override_appdata_vars = true;
-  prepare_environment(config, fake);
-  EXPECT_EQ(fake.variables["LOCALAPPDATA"], "/pkg/Local");
-  EXPECT_EQ(fake.variables["APPDATA"], "/pkg/Roaming");
-}
-
-TEST(PrepareEnvironment, MissingRedirectionIsLoggedAndSkipped) {
+// The override sets LOCALAPPDATA and APPDATA from the redirected lookups; one that is missing is
+// logged and skipped.
+TEST(PrepareEnvironment, OverrideTakesTheRedirectedFoldersAndSkipsAMissingOne) {
   FakePlatform fake;
   fake.answers[{KnownFolder::local_app_data, KnownFolderMode::redirected}] = {0x80070002, ""};
   fake.variables = {{"PACKAGE_LOCALAPPDATA", "inherited"}, {"LOCALAPPDATA", "inherited-local"}};
@@ -88,6 +81,7 @@ TEST(PrepareEnvironment, MissingRedirectionIsLoggedAndSkipped) {
   EXPECT_EQ(fake.variables["PACKAGE_LOCALAPPDATA"], "inherited");
   EXPECT_EQ(fake.variables["LOCALAPPDATA"], "inherited-local");
   EXPECT_EQ(fake.variables["PACKAGE_APPDATA"], "/pkg/Roaming");
+  EXPECT_EQ(fake.variables["APPDATA"], "/pkg/Roaming");
   EXPECT_EQ(fake.variables["USER_LOCALAPPDATA"], "/home/u/.local/share");
   std::vector<std::string> debug_lines;
   for (const auto& event : fake.events) {

@@ -3,7 +3,7 @@
 // store under the platform root and removes packages by full name, each operation on a thread
 // of its own, failing with the HRESULTs Windows reports.
 
-#include "installer/platform/deployment.h"
+#include "common/deployment.h"
 
 namespace standin {
 

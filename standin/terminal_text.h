@@ -1,5 +1,5 @@
 #pragma once
-// Text as it may reach a terminal, for every stand-in program that writes what others wrote.
+// Text on its way to a terminal, as both programs' POSIX backends write it there.
 
 #include <string>
 #include <string_view>

@@ -81,7 +81,7 @@ std::string handover_problem() {
 }
 
 std::string backup_appdata_into(const std::string& folder, std::string* failure_reason) {
-  const std::string separator = platform::path_separator;
+  const std::string separator = platform::path_separator();
   std::string reason;
   try {
     log_line("Backing up AppData into: " + folder + "\n");

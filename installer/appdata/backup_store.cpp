@@ -126,7 +126,7 @@ void remove_incomplete_backups(const std::string& family_folder) {
 
 bool remove_backup(const std::string& backup) {
   platform::Files& files = *platform::services().files;
-  const std::string mark = backup + platform::path_separator + backup_complete_marker;
+  const std::string mark = backup + platform::path_separator() + backup_complete_marker;
   if (is_complete(backup) && files.shell_delete(mark).result != 0) {
     log_line("The backup " + backup + " could not be removed: its mark stays.\n");
     return false;

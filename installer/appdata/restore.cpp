@@ -35,7 +35,7 @@ void log_failure(const std::string& message) {
 // `outcome`) when it could not. A folder the backup does not hold counts as restored.
 bool restore_folder(const std::string& backup_path, const SavedFolder& folder,
                     RestoreOutcome& outcome) {
-  const std::string separator = platform::path_separator;
+  const std::string separator = platform::path_separator();
   platform::Services& services = platform::services();
   const std::string saved = backup_path + separator + folder.name;
   std::string destination = folder.name;
@@ -89,8 +89,8 @@ RestoreOutcome restore_appdata(const std::string& backup_path) {
   // The application starts with its saved command line, or with none: the restore's own
   // parameter, the backup's path, is not an argument of the application.
   try {
-    forwarded_args = platform::services().files->read_text(backup_path + platform::path_separator +
-                                                           "cmd_line.txt");
+    forwarded_args = platform::services().files->read_text(
+        backup_path + platform::path_separator() + "cmd_line.txt");
   } catch (const platform::PlatformError& error) {
     log_failure(error.message());
     forwarded_args.clear();

@@ -62,7 +62,7 @@ bool launch_temp_copy(const std::string& executable, const std::string& copy_nam
     log_line("Not starting " + executable + ": it lies outside the package's folder.\n");
     return false;
   }
-  const std::string source = location + platform::path_separator + executable;
+  const std::string source = location + platform::path_separator() + executable;
   log_line("Executable path: " + source + "\n");
   const std::string target = temp_directory() + copy_name;
   log_line("Temporary executable path: " + target + "\n");

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -25,9 +26,10 @@ struct Window {
   std::mutex mutex;
   std::condition_variable wake;
   std::deque<std::function<void()>> tasks;
-  bool loop_running = false;
-  std::thread::id loop_thread;
-  std::optional<int> quit_code;
+  // The thread that created the window: the only one that draws it or shows a box. None before
+  // the window exists (unit tests of other parts), when requests run on the caller.
+  std::optional<std::thread::id> window_thread;
+  std::optional<ExitCode> quit_code;
   bool timer_armed = false;
   Clock::time_point timer_deadline;
   WindowClock now = Clock::now;
@@ -36,7 +38,6 @@ struct Window {
   std::optional<platform::Cursor> cursor_to_set;
   bool dirty = false;
   bool flow_running = false;
-  int dpi = 96;
 
   std::mutex operation_mutex;
   std::shared_ptr<platform::Cancellable> current_operation;
@@ -55,7 +56,7 @@ void wake_window_thread() {
   if (platform::WindowSurface* s = surface()) s->wake();
 }
 
-// Draws what changed. Window thread (or the caller when no loop runs).
+// Draws what changed. Window thread only.
 void flush_view() {
   Window& w = window();
   platform::WindowView view;
@@ -74,13 +75,18 @@ void flush_view() {
   }
 }
 
-bool on_window_thread_or_no_loop() {
-  Window& w = window();
-  std::lock_guard lock(w.mutex);
-  return !w.loop_running || w.loop_thread == std::this_thread::get_id();
+bool on_window_thread_locked(const Window& w) {
+  return !w.window_thread || *w.window_thread == std::this_thread::get_id();
 }
 
-// Changes the view under the lock and has it drawn on the window's thread.
+bool on_window_thread() {
+  Window& w = window();
+  std::lock_guard lock(w.mutex);
+  return on_window_thread_locked(w);
+}
+
+// Changes the view under the lock and has it drawn on the window's thread: at once when called
+// there, otherwise by its loop (which, before it starts, draws what changed meanwhile).
 void update_view(const std::function<void(Window&)>& change) {
   Window& w = window();
   bool inline_draw;
@@ -88,7 +94,7 @@ void update_view(const std::function<void(Window&)>& change) {
     std::lock_guard lock(w.mutex);
     change(w);
     w.dirty = true;
-    inline_draw = !w.loop_running;
+    inline_draw = on_window_thread_locked(w);
   }
   if (inline_draw) {
     flush_view();
@@ -97,9 +103,11 @@ void update_view(const std::function<void(Window&)>& change) {
   }
 }
 
-// Runs `task` on the window's thread and waits for it, as SendMessageW does.
+// Runs `task` on the window's thread and waits for it, as SendMessageW does. A task sent before
+// the loop runs waits for it. What the task throws is thrown here, on the sender's thread (where
+// the process ends in tests, whose exit throws).
 void send_to_window(std::function<void()> task) {
-  if (on_window_thread_or_no_loop()) {
+  if (on_window_thread()) {
     task();
     return;
   }
@@ -107,11 +115,18 @@ void send_to_window(std::function<void()> task) {
   std::mutex done_mutex;
   std::condition_variable done_signal;
   bool done = false;
+  std::exception_ptr failure;
   {
     std::lock_guard lock(w.mutex);
     w.tasks.emplace_back([&] {
-      task();
+      std::exception_ptr thrown;
+      try {
+        task();
+      } catch (...) {
+        thrown = std::current_exception();
+      }
       std::lock_guard done_lock(done_mutex);
+      failure = thrown;
       done = true;
       done_signal.notify_all();
     });
@@ -119,11 +134,12 @@ void send_to_window(std::function<void()> task) {
   wake_window_thread();
   std::unique_lock done_lock(done_mutex);
   done_signal.wait(done_lock, [&] { return done; });
+  if (failure) std::rethrow_exception(failure);
 }
 
 // Queues `task` for the window's thread without waiting, as PostMessageW does.
 void post_to_window(std::function<void()> task) {
-  if (on_window_thread_or_no_loop()) {
+  if (on_window_thread()) {
     task();
     return;
   }
@@ -168,7 +184,7 @@ void cancel_current_operation() {
   }
 }
 
-void quit(int code) {
+void quit(ExitCode code) {
   Window& w = window();
   {
     std::lock_guard lock(w.mutex);
@@ -179,7 +195,8 @@ void quit(int code) {
 
 void handle_event(platform::WindowEvent event) {
   if (event == platform::WindowEvent::dpi_changed) {
-    if (platform::WindowSurface* s = surface()) on_dpi_changed(s->dpi());
+    if (platform::WindowSurface* s = surface())
+      log_line("New DPI: " + std::to_string(s->dpi()) + "\n");
     return;
   }
   if (event == platform::WindowEvent::cancel) {
@@ -197,12 +214,8 @@ void handle_event(platform::WindowEvent event) {
     kill_timer_locked(w);
     flow_running = w.flow_running;
   }
-  if (flow_running) {
-    // A cancelled installation must never look like a success to whoever started us.
-    log_line("User cancelled the install, exiting.\n");
-    platform::services().system->exit_process(5);
-  }
-  quit(0);
+  if (flow_running) end_cancelled();
+  quit(ExitCode::success);
 }
 
 }  // namespace
@@ -219,9 +232,9 @@ void create_progress_window(WindowClock clock) {
     w.cursor = platform::Cursor::busy;
     w.cursor_to_set = platform::Cursor::busy;
     w.dirty = true;
+    w.window_thread = std::this_thread::get_id();
   }
   if (platform::WindowSurface* s = surface()) {
-    w.dpi = s->dpi();
     platform::WindowCallbacks callbacks;
     callbacks.on_event = on_window_event;
     callbacks.banner_index_for_dpi = banner_index_for_dpi;
@@ -235,13 +248,8 @@ void create_progress_window(WindowClock clock) {
   flush_view();
 }
 
-int run_message_loop() {
+ExitCode run_message_loop() {
   Window& w = window();
-  {
-    std::lock_guard lock(w.mutex);
-    w.loop_running = true;
-    w.loop_thread = std::this_thread::get_id();
-  }
   for (;;) {
     std::deque<std::function<void()>> tasks;
     bool timer_fired = false;
@@ -249,10 +257,7 @@ int run_message_loop() {
     std::optional<Clock::time_point> deadline;
     {
       std::lock_guard lock(w.mutex);
-      if (w.quit_code) {
-        w.loop_running = false;
-        return *w.quit_code;
-      }
+      if (w.quit_code) return *w.quit_code;
       if (w.timer_armed && w.now() >= w.timer_deadline) {
         kill_timer_locked(w);
         timer_fired = true;
@@ -368,19 +373,18 @@ void report_error(const std::string& error_text) {
     const bool copied = copy_to_clipboard(text);
     if (platform::WindowSurface* s = surface())
       s->message_box(error_box_text(text, copied, log_file_path()), "Error");
-    platform::services().system->exit_process(1);
+    end_process(ExitCode::failed);
   });
-  platform::services().system->exit_process(1);
-  std::abort();  // exit_process does not return
+  end_process(ExitCode::failed);
+}
+
+void end_cancelled() {
+  log_line("User cancelled the install, exiting.\n");
+  end_process(ExitCode::cancelled);
 }
 
 void on_window_event(platform::WindowEvent event) {
   post_to_window([event] { handle_event(event); });
-}
-
-void on_dpi_changed(int dpi) {
-  window().dpi = dpi;
-  log_line("New DPI: " + std::to_string(dpi) + "\n");
 }
 
 platform::WindowView progress_window_view() {
@@ -417,14 +421,13 @@ void reset_progress_window_for_tests() {
   {
     std::lock_guard lock(w.mutex);
     w.tasks.clear();
-    w.loop_running = false;
+    w.window_thread.reset();
     w.quit_code.reset();
     w.timer_armed = false;
     w.view = platform::WindowView{};
     w.cursor_to_set.reset();
     w.dirty = false;
     w.flow_running = false;
-    w.dpi = 96;
   }
   clear_current_operation();
   cancel_requested = false;

@@ -1,8 +1,8 @@
 #pragma once
 // The progress window's logic: hidden at first, shown by a 2-second timer while the work goes
 // on, status line, progress bar, Cancel, close, and the single fatal-error path report_error.
-// The window's thread runs run_message_loop(); every other operation may be called from any
-// thread. When no loop runs (unit tests), requests for the window's thread run on the caller.
+// The thread that creates the window is the window's thread: it alone draws the window and shows
+// boxes, and it runs run_message_loop(). Every other operation may be called from any thread.
 
 #include <atomic>
 #include <chrono>
@@ -11,7 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "installer/platform/cancellable.h"
+#include "common/cancellable.h"
+#include "installer/core/exit_code.h"
 #include "installer/platform/window_surface.h"
 
 namespace pellora {
@@ -24,11 +25,11 @@ using WindowClock = std::function<std::chrono::steady_clock::time_point()>;
 // Creates the window hidden with the busy cursor and arms the show timer on `clock`.
 void create_progress_window(WindowClock clock = std::chrono::steady_clock::now);
 // The message loop, on the window's thread: returns the exit code of a quit (closing the window
-// after the flow has ended gives 0).
-int run_message_loop();
+// after the flow has ended is a success).
+ExitCode run_message_loop();
 
-// Whether the flow is still running: closing the window during the flow is a cancellation
-// (exit code 5); once the flow has started the program its run was for, a plain quit (exit
+// Whether the flow is still running: closing the window during the flow is a cancellation;
+// once the flow has started the program its run was for, a plain quit (exit
 // code 0).
 void set_flow_running(bool running);
 
@@ -42,11 +43,13 @@ void progress_determinate();
 void set_progress(uint32_t percent);
 
 // The fatal-error path: bar to the error state, text logged and copied to the clipboard, the
-// error box, then exit code 1. Never returns.
+// error box, then ExitCode::failed. Never returns.
 [[noreturn]] void report_error(const std::string& text);
 // A sentence report_error adds to every text from now on (empty: none), for what the user must
 // know whatever fails next, such as where a copy of their data is kept. Any thread.
 void set_error_postscript(const std::string& text);
+// The end of a cancelled installation: logged, then ExitCode::cancelled.
+[[noreturn]] void end_cancelled();
 // Places the text on the clipboard; false (after a log line) when the clipboard refused it.
 bool copy_to_clipboard(const std::string& text);
 
@@ -57,8 +60,6 @@ std::string error_box_text(const std::string& error_text, bool copied_to_clipboa
 // Cancel (button, Esc, Ctrl-C) and close (WM_CLOSE, SIGTERM, SIGHUP), as the surface reports
 // them. Any thread; handled on the window's thread.
 void on_window_event(platform::WindowEvent event);
-// WM_DPICHANGED: remembers the DPI and logs it.
-void on_dpi_changed(int dpi);
 
 // The view as it stands (for tests and the surface).
 platform::WindowView progress_window_view();

@@ -55,7 +55,7 @@ TEST(ProgressWindow, TimerShowsTheWindowOnceAfterTwoSecondsUnlessHiddenFirst) {
     };
     create_progress_window([&now] { return now; });
     if (hide_first) hide_progress_window();
-    EXPECT_EQ(run_message_loop(), 0);
+    EXPECT_EQ(run_message_loop(), ExitCode::success);
 
     const Time shown_at = Time{} + std::chrono::milliseconds(show_timer_ms);
     using Waits = std::vector<std::optional<Time>>;
@@ -98,14 +98,6 @@ TEST(ProgressWindow, ClosingDuringTheFlowIsACancellation) {
   set_flow_running(true);
   EXPECT_EQ(testing::ending_of([] { on_window_event(platform::WindowEvent::close); }), "exit 5");
   EXPECT_TRUE(fake.debug.contains("User cancelled the install, exiting.\n"));
-}
-
-TEST(ProgressWindow, BannerChoiceAndPlacement) {
-  EXPECT_EQ(banner_index_for_dpi(96), 0);
-  EXPECT_EQ(banner_index_for_dpi(97), 1);
-  EXPECT_EQ(banner_x(0, 400, 100, 96.0f, 96.0f), 150);
-  EXPECT_EQ(banner_x(0, 400, 100, 192.0f, 192.0f), 150);
-  EXPECT_EQ(banner_x(0, 401, 101, 96.0f, 96.0f), 150);
 }
 
 }  // namespace

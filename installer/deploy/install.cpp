@@ -58,7 +58,7 @@ std::string result_line(platform::AsyncStatus status, uint32_t error_code,
 
 }  // namespace
 
-bool do_install() {
+InstallOutcome do_install() {
   const std::string uri_text =
       burned_in_settings.site_base_url + burned_in_settings.appinstaller_file_name;
   log_line("URI: " + uri_text + "\n");
@@ -95,16 +95,16 @@ bool do_install() {
 
     const uint32_t extended_code = static_cast<uint32_t>(result.extended_error_code);
     if (status == platform::AsyncStatus::completed && extended_code == 0 && result.is_registered) {
-      return true;
+      return InstallOutcome::installed;
     }
     if (error_code == platform::hresult::access_denied) {
       hide_progress_window();
       request_install_permission();
-      platform::services().system->exit_process(0);
+      return InstallOutcome::handed_to_elevated_copy;
     }
     if ((extended_code & 0xFFFF) == downgrade_low_bits) {
       log_line("Ignoring version downgrade, launching the app.\n");
-      return true;
+      return InstallOutcome::installed;
     }
     if (extended_code == platform::hresult::busy_snapshot && install_attempts > 1) {
       log_line("SQLITE busy, retrying.\n");
@@ -119,7 +119,7 @@ bool do_install() {
       if (install_attempts > 1 && !burned_in_settings.certificate_file_name.empty()) {
         set_status("Installing certificate, please wait");
         // A failed certificate step has already been reported.
-        if (!install_certificate()) return false;
+        if (!install_certificate()) return InstallOutcome::not_installed;
         --install_attempts;
         continue;
       }

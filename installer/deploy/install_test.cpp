@@ -42,12 +42,22 @@ class DoInstall : public ::testing::Test {
     create_progress_window();
   }
 
-  // How do_install ended: "installed", or as testing::ending_of tells.
+  // How do_install ended: "installed", "not installed", "elevated", or as testing::ending_of
+  // tells.
   std::string run(std::vector<ScriptedDeployment> script) {
     for (auto& outcome : script) packages.additions.push_back(std::move(outcome));
-    bool installed = false;
-    const std::string ending = testing::ending_of([&] { installed = do_install(); });
-    return ending == "returned" && installed ? "installed" : ending;
+    InstallOutcome outcome = InstallOutcome::not_installed;
+    const std::string ending = testing::ending_of([&] { outcome = do_install(); });
+    if (ending != "returned") return ending;
+    switch (outcome) {
+      case InstallOutcome::installed:
+        return "installed";
+      case InstallOutcome::handed_to_elevated_copy:
+        return "elevated";
+      case InstallOutcome::not_installed:
+        break;
+    }
+    return "not installed";
   }
 
   // How often each line was logged.
@@ -193,7 +203,7 @@ TEST_F(DoInstall, AccessDeniedRestartsElevatedInTheSameModeOrTellsANonAdministra
     // The refusal decides even when the extended code names a retryable cause.
     ScriptedDeployment denied = failed(busy);
     denied.error_code = platform::hresult::access_denied;
-    EXPECT_EQ(run({denied}), "exit 0");
+    EXPECT_EQ(run({denied}), "elevated");
     ASSERT_EQ(fake.shell.calls.size(), 1u);
     EXPECT_EQ(fake.shell.calls[0].verb, "runas");
     EXPECT_EQ(fake.shell.calls[0].file, fake.system.module_file_name_value);

@@ -1,6 +1,7 @@
 #include "installer/download/download.h"
 
 #include <memory>
+#include <vector>
 
 #include "common/error.h"
 #include "installer/core/diagnostics.h"
@@ -52,15 +53,37 @@ class HttpBodyStream final : public InputStream {
 
 // The body goes to a pending file beside the target, which replaces the target only once the
 // whole of it has arrived: the target is never half a program, and two downloads of the same
-// name at once never write into one file. An uncommitted pending file is removed.
+// name at once never write into one file. An uncommitted pending file is removed. Written
+// through a large buffer: a download arrives in small chunks, and a system call per chunk would
+// cost more than the network.
 class PendingFileOutput final : public OutputStream {
  public:
-  explicit PendingFileOutput(platform::PendingFile& file) : file_(file) {}
-  void write(const uint8_t* data, size_t size) override { file_.write(data, size); }
-  void commit() override { file_.commit(); }
+  explicit PendingFileOutput(platform::PendingFile& file) : file_(file) {
+    buffer_.reserve(buffer_bytes);
+  }
+  void write(const uint8_t* data, size_t size) override {
+    if (buffer_.size() + size > buffer_bytes) flush();
+    if (size >= buffer_bytes) {
+      file_.write(data, size);
+    } else {
+      buffer_.insert(buffer_.end(), data, data + size);
+    }
+  }
+  void commit() override {
+    flush();
+    file_.commit();
+  }
 
  private:
+  static constexpr size_t buffer_bytes = 256 * 1024;
+
+  void flush() {
+    if (!buffer_.empty()) file_.write(buffer_.data(), buffer_.size());
+    buffer_.clear();
+  }
+
   platform::PendingFile& file_;
+  std::vector<uint8_t> buffer_;
 };
 
 }  // namespace

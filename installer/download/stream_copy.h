@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "installer/platform/cancellable.h"
+#include "common/cancellable.h"
 
 namespace pellora {
 

@@ -22,7 +22,7 @@ void launch_app() {
   const std::string location = package_location();
   log_line("Package location: " + location + "\n");
   const std::string executable =
-      location + platform::path_separator + burned_in_settings.app_exe_name;
+      location + platform::path_separator() + burned_in_settings.app_exe_name;
   log_line("Executable path: " + executable + "\n");
   // The application never sees our update-mode argument, only what followed it.
   launch_process(executable, forwarded_args, false);

@@ -31,7 +31,8 @@ TEST_F(AppLaunch, TheWindowIsHiddenBeforeTheApplicationStarts) {
   show_progress_window();
   launch_app();
   ASSERT_EQ(fake.shell.calls.size(), 1u);
-  EXPECT_EQ(fake.shell.calls[0].file, fake.package.installed_path_value + "/App/app.exe");
+  EXPECT_EQ(fake.shell.calls[0].file,
+            fake.package.installed_path_value + platform::path_separator() + "App/app.exe");
   EXPECT_FALSE(fake.window.last_view().visible);
   EXPECT_EQ(fake.window.cursors.back(), platform::Cursor::arrow);
 }

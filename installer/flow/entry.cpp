@@ -5,6 +5,7 @@
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/command_line.h"
 #include "installer/core/diagnostics.h"
+#include "installer/core/http_timeouts.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
 #include "installer/core/temp_directory.h"
@@ -49,12 +50,11 @@ int run_installer(const std::string& command_line, void (*flow)()) {
   if (const std::string folder = usable_temp_directory(); !folder.empty()) {
     open_log_file(folder + log_file_name);
   }
+  platform::services().http->set_timeouts(http_timeouts());
   start_flow(flow);
-  const int exit_code = run_message_loop();
   // As returning from the entry point ends every thread on Windows: leave without running
   // static destructors under the feet of the flow's thread.
-  platform::services().system->exit_process(exit_code);
-  return exit_code;  // not reached
+  end_process(run_message_loop());
 }
 
 }  // namespace pellora

@@ -20,5 +20,24 @@ TEST(StartFlow, AWorkerThatCannotStartEndsInTheErrorBox) {
             "Exception whilst installing: [80070008] " + platform::format_message(8) + "\n");
 }
 
+// The flow runs on a worker; whatever it changes, only the thread that created the window draws,
+// including what it changed before the window's loop started.
+TEST(StartFlow, OnlyTheWindowThreadDrawsWhatTheFlowChanges) {
+  testing::ScopedFakePlatform fake;
+  fake.system.work_on_thread = true;
+  create_progress_window();
+  start_flow([] {
+    set_status("Working");
+    show_progress_window();
+    set_flow_running(false);
+    on_window_event(platform::WindowEvent::close);
+  });
+  EXPECT_EQ(run_message_loop(), ExitCode::success);
+  fake.system.join_work();
+  EXPECT_EQ(fake.window.calls_off_window_thread(), 0);
+  EXPECT_EQ(fake.window.last_view().title, "Working");
+  EXPECT_TRUE(fake.window.last_view().visible);
+}
+
 }  // namespace
 }  // namespace pellora

@@ -5,15 +5,12 @@
 
 namespace pellora {
 
-// ExitProcess through the platform.
-[[noreturn]] void exit_process(int code);
-
 // The packaged start: the application, the metadata, the escape hatch and the update decision;
 // ends the process.
 [[noreturn]] void after_launch_steps();
 
-// Installs, then opens the launch URI in `next_mode` and ends the process. Returns only when
-// the install yielded false.
+// Installs, then opens the launch URI in `next_mode` and ends the process (at once when an
+// elevated copy took the install over). Returns only when nothing was installed.
 void install_then_open_launch_uri(RunMode next_mode);
 
 // The reinstall run mode: backs the data up, removes the package and hands over to the site's

@@ -40,7 +40,7 @@ void run_mode_flow() {
     case RunMode::start_app:
       log_line("Already checked for update, just start the app.\n");
       launch_app();
-      exit_process(0);
+      end_process(ExitCode::success);
     case RunMode::reinstall:
       reinstall();
       return;
@@ -52,7 +52,7 @@ void run_mode_flow() {
       std::unique_ptr<Metadata> metadata = fetch_metadata();
       start_updater_or_app(metadata.get());
       metadata.reset();
-      exit_process(0);
+      end_process(ExitCode::success);
     }
     case RunMode::normal_start:
       if (!has_package_identity()) {
@@ -69,11 +69,6 @@ void run_mode_flow() {
 
 }  // namespace
 
-void exit_process(int code) {
-  platform::services().system->exit_process(code);
-  std::abort();  // exit_process does not return
-}
-
 void after_launch_steps() {
   const BurnedInSettings& settings = burned_in_settings;
   if (!settings.aggressive_updates) {
@@ -87,13 +82,20 @@ void after_launch_steps() {
   if (!escape_hatch_ran && settings.aggressive_updates) start_updater_or_app(metadata.get());
   metadata.reset();
   report_restore_failure();
-  exit_process(0);
+  end_process(ExitCode::success);
 }
 
 void install_then_open_launch_uri(RunMode next_mode) {
-  if (!do_install()) return;
-  open_launch_uri(next_mode, forwarded_args);
-  exit_process(0);
+  switch (do_install()) {
+    case InstallOutcome::not_installed:
+      return;
+    case InstallOutcome::installed:
+      open_launch_uri(next_mode, forwarded_args);
+      break;
+    case InstallOutcome::handed_to_elevated_copy:
+      break;
+  }
+  end_process(ExitCode::success);
 }
 
 bool has_package_identity() {
@@ -105,10 +107,7 @@ void main_flow() {
   try {
     run_mode_flow();
   } catch (const platform::PlatformError& error) {
-    if (error.is_cancellation()) {
-      log_line("User cancelled the install, exiting.\n");
-      exit_process(5);
-    }
+    if (error.is_cancellation()) end_cancelled();
     report_error("Exception whilst installing: [" + hex(error.code()) + "] " + error.message() +
                  "\n");
   } catch (const std::exception& error) {
@@ -118,7 +117,7 @@ void main_flow() {
   // failed (its failure was reported already, or there was nothing to report), so the process
   // must not look successful.
   log_line("The installation did not complete.\n");
-  exit_process(1);
+  end_process(ExitCode::failed);
 }
 
 int installer_main(std::string command_line) {

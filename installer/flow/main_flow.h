@@ -6,7 +6,7 @@ namespace pellora {
 bool has_package_identity();
 
 // The program's work for the run mode in update_mode. Runs on a worker thread and normally ends
-// the process itself (0 done, 5 cancelled, 1 through the error box).
+// the process itself (ExitCode).
 void main_flow();
 
 }  // namespace pellora

@@ -41,13 +41,15 @@ class MainFlow : public ::testing::Test {
     return testing::ending_of(main_flow);
   }
 
-  // What the flow started, as "file parameters", with the scratch folder written as "~".
+  // What the flow started, as "file parameters", with the scratch folder written as "~" and "/"
+  // for each separator of the OS.
   std::vector<std::string> started() const {
     std::vector<std::string> found;
     for (const auto& call : fake.shell.calls) {
       std::string file = call.file;
       if (file.rfind(fake.scratch.path(), 0) == 0)
         file = "~" + file.substr(fake.scratch.path().size());
+      for (char& c : file) c = c == '\\' ? '/' : c;
       found.push_back(file + " " + call.parameters);
     }
     return found;
@@ -108,8 +110,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         row("FirstInstall", '0', false, false, "1.0.0.0", {"Initial installation.\n"},
             launch_uri + "--open \"a b\""),
-        row("DigitsSixToNineStartNormally", '8', false, false, "1.0.0.0",
-            {"Initial installation.\n"}, launch_uri + "--open \"a b\""),
         row("RestoreWithoutIdentityInstallsThenPassesThePathOn", '4', false, false, nullptr,
             {"Restoring backup.\n"}, launch_uri + "TREVALON_INTERNAL_UPDATE_MODE=4 --open \"a b\""),
         row("PackagedStartsTheAppBeforeTheMetadata", '0', true, false, "1.1.0.0",

@@ -145,7 +145,7 @@ void reinstall() {
     // Only once the installer runs: a start that failed leaves the lock free for a retry. The
     // installer waits for it until this process has ended.
     lock->hand_over(backup_path.substr(family_folder.size()));
-    exit_process(0);
+    end_process(ExitCode::success);
   }
 }
 
@@ -166,7 +166,7 @@ void restore_backup() {
       forwarded_args.clear();
       try {
         forwarded_args = platform::services().files->read_text(
-            backup_path + platform::path_separator + "cmd_line.txt");
+            backup_path + platform::path_separator() + "cmd_line.txt");
       } catch (const platform::PlatformError& error) {
         log_line("Error restoring backup: " + error.message() +
                  ". Will continue without restoring.\n");
@@ -196,11 +196,19 @@ void restore_backup() {
                                "application was not installed.");
   }
   set_status("Installing, please wait");
-  if (!do_install()) return;
-  // The packaged copy then restores the backup.
-  open_launch_uri(RunMode::restore_backup, forwarded_args);
+  switch (do_install()) {
+    case InstallOutcome::not_installed:
+      return;
+    case InstallOutcome::installed:
+      // The packaged copy then restores the backup.
+      open_launch_uri(RunMode::restore_backup, forwarded_args);
+      break;
+    case InstallOutcome::handed_to_elevated_copy:
+      // It repeats this run mode, as the backup's heir.
+      break;
+  }
   if (lock != nullptr) lock->hand_over(backup_name);
-  exit_process(0);
+  end_process(ExitCode::success);
 }
 
 }  // namespace pellora

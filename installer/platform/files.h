@@ -9,12 +9,14 @@
 #include <string_view>
 #include <vector>
 
+#include "common/hresult.h"
+
 namespace pellora::platform {
 
 // A file written under a unique name of its own beside its target, which it replaces in one
 // step when committed: a reader of the target sees the old file or the whole new one, never a
 // part, and two writers of the same target never share a file. Dropped uncommitted, it is
-// removed. One thread at a time.
+// removed. Each write goes to the file as it comes (the caller buffers). One thread at a time.
 class PendingFile {
  public:
   virtual ~PendingFile() = default;
@@ -31,6 +33,13 @@ struct ShellFileOperationResult {
   int result = 0;            // SHFileOperationW's return value; 0 is success
   bool any_aborted = false;  // fAnyOperationsAborted
 };
+
+// What read_text gives for a file's bytes: the byte-order mark is the encoding's signature, not
+// text.
+inline std::string text_without_byte_order_mark(std::string text) {
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  return text;
+}
 
 // A file opened for appending (FILE_APPEND_DATA): every write lands whole at its end, also
 // when other processes append to it at the same time. One thread at a time.
@@ -55,6 +64,9 @@ class HeldFile {
   virtual bool replace(std::string_view content) = 0;
 };
 
+// Why an existing path is not taken as the user's private folder.
+enum class FolderRefusal { none, symbolic_link, not_a_folder, other_owner, writable_by_others };
+
 class Files {
  public:
   virtual ~Files() = default;
@@ -63,10 +75,9 @@ class Files {
   virtual bool create_directory(const std::string& path) = 0;
   // CreateDirectoryW for a folder that only the current user may use. An existing folder is
   // accepted only when it is a real folder of the user's own that nobody else can write to (what
-  // others could still read or enter is taken from them); otherwise false with `refusal` saying why
-  // in a few words. False with the last error set and `refusal` empty when the folder cannot be
-  // created.
-  virtual bool create_private_directory(const std::string& path, std::string& refusal) = 0;
+  // others could still read or enter is taken from them); otherwise false with `refusal` saying
+  // why. False with the last error set and `refusal` none when the folder cannot be created.
+  virtual bool create_private_directory(const std::string& path, FolderRefusal& refusal) = 0;
   // CopyFileW: false with the last error set on failure.
   virtual bool copy_file(const std::string& source, const std::string& target,
                          bool fail_if_exists) = 0;
@@ -94,7 +105,8 @@ class Files {
   // FileIO.WriteBufferAsync / WriteTextAsync (UTF-8, no byte-order mark). Raises PlatformError.
   virtual void write_file(const std::string& path, const std::vector<uint8_t>& bytes) = 0;
   virtual void write_text(const std::string& path, const std::string& text) = 0;
-  // StorageFile.GetFileFromPathAsync + FileIO.ReadTextAsync. Raises PlatformError.
+  // StorageFile.GetFileFromPathAsync + FileIO.ReadTextAsync (text_without_byte_order_mark).
+  // Raises PlatformError.
   virtual std::string read_text(const std::string& path) = 0;
   // The names in a folder, without "." and ".." (FindFirstFileW/FindNextFileW); false with the
   // last error set when it cannot be listed.

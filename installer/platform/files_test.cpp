@@ -19,6 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 using pellora::testing::error_code_of;
 
+System& system() { return *backend_services().system; }
+
 class FilesContract : public ::testing::Test {
  protected:
   std::string path(const std::string& relative) const { return scratch_.path(relative); }
@@ -123,9 +125,9 @@ TEST_F(FilesContract, FoldersListTheirNamesAndAHeldFileHasOneHolder) {
 TEST_F(FilesContract, CreateDirectoryAndCopyFileSetTheWindowsLastError) {
   EXPECT_TRUE(files_.create_directory(path("made")));
   EXPECT_FALSE(files_.create_directory(path("made")));
-  EXPECT_EQ(get_last_error(), win32::already_exists);
+  EXPECT_EQ(system().last_error(), win32::already_exists);
   EXPECT_FALSE(files_.create_directory(path("missing/child")));
-  EXPECT_EQ(get_last_error(), win32::path_not_found);
+  EXPECT_EQ(system().last_error(), win32::path_not_found);
   fs::remove(path("made"));
 
   // A copy replaces the target unless told not to.
@@ -136,12 +138,12 @@ TEST_F(FilesContract, CreateDirectoryAndCopyFileSetTheWindowsLastError) {
   EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.path()), fs::directory_iterator()), 2);
 
   EXPECT_FALSE(files_.copy_file(path("program"), path("copy"), true));
-  EXPECT_EQ(get_last_error(), 80u);  // ERROR_FILE_EXISTS
+  EXPECT_EQ(system().last_error(), 80u);  // ERROR_FILE_EXISTS
   EXPECT_EQ(read("copy"), "new program");
   EXPECT_FALSE(files_.copy_file(path("missing"), path("other"), false));
-  EXPECT_EQ(get_last_error(), win32::file_not_found);
+  EXPECT_EQ(system().last_error(), win32::file_not_found);
   EXPECT_FALSE(files_.copy_file(path("program"), path("no/such/folder/copy"), false));
-  EXPECT_EQ(get_last_error(), win32::path_not_found);
+  EXPECT_EQ(system().last_error(), win32::path_not_found);
 }
 
 TEST_F(FilesContract, TextIsWrittenWithoutAndReadWithoutAByteOrderMark) {
@@ -173,8 +175,8 @@ TEST_F(FilesContract, AppendableFilesAddToTheEndAndTellTheirSize) {
 TEST_F(FilesContract, PathsLongerThanTheWindowsLimitWork) {
   std::string folder = scratch_.path();
   for (char letter = 'a'; letter < 'g'; ++letter) {
-    folder += path_separator + std::string(50, letter);
-    ASSERT_TRUE(files_.create_directory(folder)) << get_last_error();
+    folder += system().path_separator() + std::string(50, letter);
+    ASSERT_TRUE(files_.create_directory(folder)) << system().last_error();
   }
   ASSERT_GT(folder.size(), 300u);
 

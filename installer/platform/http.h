@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/platform/cancellable.h"
+#include "common/cancellable.h"
 
 namespace pellora::platform {
 
@@ -31,9 +31,18 @@ class HttpResponse : public Cancellable {
   void cancel() override = 0;
 };
 
+// How long a transfer waits for its connection, and for the next bytes once it has started.
+struct HttpTimeouts {
+  uint32_t connect_ms = 30000;
+  uint32_t stall_ms = 60000;
+};
+
 class Http {
  public:
   virtual ~Http() = default;
+  // The time-outs of the transfers started from now on (the core's; Windows' defaults until
+  // set). Any thread.
+  virtual void set_timeouts(const HttpTimeouts& timeouts) = 0;
   // GetBufferAsync: the whole body of a successful response. A body larger than max_bytes fails
   // with a PlatformError instead of being held in memory.
   virtual std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes) = 0;

@@ -79,12 +79,13 @@ TEST(HttpContract, FailuresRaiseTheWindowsErrors) {
 }
 
 TEST(HttpContract, ASilentServerTimesOut) {
-  System& system = *backend_services().system;
-  system.set_env("TREVALON_HTTP_STALL_TIMEOUT_MS", "500");
+  HttpTimeouts short_stall;
+  short_stall.stall_ms = 500;
+  http().set_timeouts(short_stall);
   const auto stalled = http().get_headers(site_url("/stalled.bin"));
   uint8_t chunk[64];
   EXPECT_EQ(error_code_of([&] { stalled->read(chunk, sizeof chunk); }), hresult::timeout);
-  system.set_env("TREVALON_HTTP_STALL_TIMEOUT_MS", "");
+  http().set_timeouts({});
 }
 
 TEST(HttpContract, CancelEndsAReadThatWaitsForAStalledServer) {

@@ -10,19 +10,22 @@
 namespace pellora::platform {
 namespace {
 
+System& system() { return *backend_services().system; }
+
 TEST(LastErrorContract, IsPerThreadAndHasTheSystemsTexts) {
-  set_last_error(win32::access_denied);
-  EXPECT_EQ(get_last_error(), win32::access_denied);
+  system().set_last_error(win32::access_denied);
+  EXPECT_EQ(system().last_error(), win32::access_denied);
   std::thread([] {
-    EXPECT_EQ(get_last_error(), 0u);
-    set_last_error(win32::file_not_found);
-    EXPECT_EQ(get_last_error(), win32::file_not_found);
+    EXPECT_EQ(system().last_error(), 0u);
+    system().set_last_error(win32::file_not_found);
+    EXPECT_EQ(system().last_error(), win32::file_not_found);
   }).join();
 
-  const std::string text = format_message(win32::file_not_found);
+  const std::string text = system().format_message(win32::file_not_found);
   ASSERT_GT(text.size(), 2u);
   EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
-  EXPECT_NE(format_message(win32::cancelled), format_message(win32::file_not_found));
+  EXPECT_NE(system().format_message(win32::cancelled),
+            system().format_message(win32::file_not_found));
 }
 
 }  // namespace

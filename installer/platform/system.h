@@ -1,6 +1,7 @@
 #pragma once
 // Process-level services: exit, pauses, the program's own path, environment, temporary path,
-// user rights. All may be called from any thread.
+// user rights, the path separator, the last error and its text. All may be called from any
+// thread.
 
 #include <cstdint>
 #include <functional>
@@ -31,6 +32,15 @@ class System {
   // GetUserNameW + NetUserGetInfo(level 1): true when the user's privilege level is admin.
   // False when the user is not an administrator or the lookup failed.
   virtual bool current_user_is_admin() = 0;
+  // The separator of the OS's paths ("\\" on Windows, "/" on POSIX).
+  virtual std::string path_separator() = 0;
+  // GetLastError / SetLastError: the calling thread's last Win32 error. Backend calls shaped
+  // after Win32 functions set it when they fail.
+  virtual uint32_t last_error() = 0;
+  virtual void set_last_error(uint32_t code) = 0;
+  // The system's message text for a Win32 error code, as FormatMessageW gives it, in UTF-8 (it
+  // usually ends with "\r\n"); empty when the system has none.
+  virtual std::string format_message(uint32_t code) = 0;
 };
 
 }  // namespace pellora::platform

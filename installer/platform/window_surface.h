@@ -47,10 +47,12 @@ struct WindowCallbacks {
 class WindowSurface {
  public:
   virtual ~WindowSurface() = default;
-  // Window thread, once: creates the window, hidden. False, with the last error set, when it
-  // cannot be created.
+  // The window's thread (the one that calls start) alone calls start, render, set_cursor,
+  // message_box, dpi and wait; only wake comes from other threads.
+  // Once: creates the window, hidden. False, with the last error set, when it cannot be
+  // created.
   virtual bool start(WindowCallbacks callbacks) = 0;
-  // Window thread only. Called after every change of the view.
+  // Called after every change of the view.
   virtual void render(const WindowView& view) = 0;
   virtual void set_cursor(Cursor cursor) = 0;
   // MessageBoxW(MB_OK): blocks until the user has dismissed it.
@@ -58,7 +60,7 @@ class WindowSurface {
   // GetDpiForWindow.
   virtual int dpi() = 0;
 
-  // Window thread: waits until wake() is called or `deadline` (none: no limit) has passed. A
+  // Waits until wake() is called or `deadline` (none: no limit) has passed. A
   // surface with messages of its OS to handle handles them here (the Windows message loop runs
   // in this call). The default waits on a condition.
   virtual void wait(std::optional<std::chrono::steady_clock::time_point> deadline);

@@ -19,6 +19,12 @@ constexpr uint64_t max_metadata_bytes = 16 * 1024 * 1024;
 constexpr uint32_t no_unicode_mapping =
     0x80070459;  // HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION)
 
+platform::PlatformError no_unicode_mapping_error() {
+  return platform::PlatformError(
+      no_unicode_mapping,
+      "No mapping for the Unicode character exists in the target multi-byte code page.");
+}
+
 bool is_leading_space(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
 }
@@ -67,23 +73,17 @@ std::string decode_utf8(const std::vector<uint8_t>& bytes) {
       length = 0;
     }
     if (length == 0 || i + length > bytes.size()) {
-      throw platform::PlatformError(
-          no_unicode_mapping,
-          "No mapping for the Unicode character exists in the target multi-byte code page.");
+      throw no_unicode_mapping_error();
     }
     for (size_t k = 1; k < length; ++k) {
       if ((bytes[i + k] & 0xC0) != 0x80) {
-        throw platform::PlatformError(
-            no_unicode_mapping,
-            "No mapping for the Unicode character exists in the target multi-byte code page.");
+        throw no_unicode_mapping_error();
       }
       code = (code << 6) | (bytes[i + k] & 0x3F);
     }
     const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
     if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      throw platform::PlatformError(
-          no_unicode_mapping,
-          "No mapping for the Unicode character exists in the target multi-byte code page.");
+      throw no_unicode_mapping_error();
     }
     i += length;
   }

@@ -7,12 +7,10 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "installer/platform/backend.h"
 #include "tests/support/e2e_site.h"
 
 namespace {
@@ -39,23 +37,6 @@ class Flows : public SiteTest {
     return installer;
   }
 };
-
-// The elevated restart through the real shell; a refused elevation is the unit tests' (the flow's
-// and the stand-in shell's).
-TEST_F(Flows, AccessDeniedRestartsElevated) {
-  if (!pellora::platform::backend_services().system->current_user_is_admin()) {
-    GTEST_SKIP() << "the elevated restart is offered to administrators only";
-  }
-  publish("1.0.0.0", {});
-  fs::create_directories(sandbox_.root() / "policy");
-  std::ofstream(sandbox_.root() / "policy" / "require-admin").put('\n');
-  const ProgramOutcome granted =
-      sandbox_.run(downloaded_installer().string(), {"arg"}, 60s, environment());
-  EXPECT_EQ(granted.code(), 0) << granted.err;
-  const auto app = wait_for_app();
-  ASSERT_TRUE(app) << chain_err();
-  EXPECT_EQ(app->value("elevated"), "1") << "started by the elevated instance";
-}
 
 TEST_F(Flows, CtrlCDuringASlowPackageDownloadExitsWithFive) {
   publish("1.0.0.0", {});

@@ -6,6 +6,7 @@
 // cap is checked in download_test.cpp), so there the user's Cancel ends it, as in practice.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -76,12 +77,17 @@ class HostileSite : public testing::SiteTest {
     make_site(version, {"--file", work_.path("payload.bin=data/payload.bin"), "--installer-name",
                         "Setup.exe", "--site-file", work_.path("rescue.exe=rescue.exe"),
                         "--site-file", work_.path("Setup.exe=Setup.exe")});
-    // Short enough that the stall cases take a moment, far above the drip's pauses.
+    // Short enough that the stall cases take a moment, far above the drip's pauses: for the
+    // installer's transfers and for the stand-in's deployment service.
+    platform::HttpTimeouts short_stall;
+    short_stall.stall_ms = 1000;
+    platform::backend_services().http->set_timeouts(short_stall);
     setenv("TREVALON_HTTP_STALL_TIMEOUT_MS", "1000", 1);
   }
 
   void TearDown() override {
     unsetenv("TREVALON_HTTP_STALL_TIMEOUT_MS");
+    platform::backend_services().http->set_timeouts({});
     SiteTest::TearDown();
   }
 
@@ -135,7 +141,7 @@ class HostileSite : public testing::SiteTest {
         check_downloaded_program(fake, result, temp_folder + "installer.exe", installer_body_);
         break;
       case DownloadPath::package: {
-        result = ends_in_exit([] { return do_install(); }, false);
+        result = ends_in_exit([] { return do_install() == InstallOutcome::installed; }, false);
         // A failed deployment leaves no package, registration or staging behind.
         const auto empty = [&](const char* folder) {
           return !fs::exists(root + folder) || fs::is_empty(root + folder);
@@ -162,22 +168,28 @@ class HostileSite : public testing::SiteTest {
     return result;
   }
 
-  // Runs `work`; an exit (the error box) or a platform error is a failure. With `press_cancel`
-  // the user presses Cancel once the download has run for a moment.
+  // Runs `work` on a worker, as the flow runs, while this thread (the window's) runs the window's
+  // loop; an exit (the error box) or a platform error is a failure. With `press_cancel` the user
+  // presses Cancel once the download has run for a moment.
   Attempt ends_in_exit(const std::function<bool()>& work, bool press_cancel) {
-    auto outcome = std::async(std::launch::async, [&work] {
+    std::atomic<bool> finished{false};
+    auto outcome = std::async(std::launch::async, [&work, &finished] {
       bool done = false;
       const std::string how = testing::ending_of([&] { done = work(); });
+      finished = true;
+      on_window_event(platform::WindowEvent::close);  // ends the loop
       return Attempt{how == "returned" && done, how};
     });
+    std::thread user;
     if (press_cancel) {
-      testing::wait_until([&] {
-        return has_current_operation() ||
-               outcome.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
+      user = std::thread([&finished] {
+        testing::wait_until([&] { return has_current_operation() || finished; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        on_window_event(platform::WindowEvent::cancel);
       });
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      on_window_event(platform::WindowEvent::cancel);
     }
+    run_message_loop();
+    if (user.joinable()) user.join();
     return outcome.get();
   }
 

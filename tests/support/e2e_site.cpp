@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "installer/platform/deployment.h"
+#include "common/deployment.h"
 #include "standin/deployment.h"
 #include "standin/publisher_id.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/platform/deployment.h"
+#include "common/deployment.h"
 
 namespace pellora::testing {
 

@@ -21,6 +21,7 @@ class FakeHttp final : public platform::Http {
     std::optional<platform::PlatformError> error;
   };
 
+  void set_timeouts(const platform::HttpTimeouts&) override {}
   std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes) override;
   std::unique_ptr<platform::HttpResponse> get_headers(const std::string& uri) override;
 

@@ -42,8 +42,30 @@ bool FakeSystem::submit_work(std::function<void()> work) {
     platform::set_last_error(*refuse_work);
     return false;
   }
-  work();
+  if (work_on_thread) {
+    worker_ = std::thread(std::move(work));
+  } else {
+    work();
+  }
   return true;
+}
+
+std::string FakeSystem::path_separator() {
+  return platform::backend_services().system->path_separator();
+}
+
+uint32_t FakeSystem::last_error() { return platform::backend_services().system->last_error(); }
+
+void FakeSystem::set_last_error(uint32_t code) {
+  platform::backend_services().system->set_last_error(code);
+}
+
+std::string FakeSystem::format_message(uint32_t code) {
+  return platform::backend_services().system->format_message(code);
+}
+
+void FakeSystem::join_work() {
+  if (worker_.joinable()) worker_.join();
 }
 
 void FakeSystem::sleep_ms(uint32_t milliseconds) {
@@ -66,18 +88,36 @@ void FakeSystem::set_env(const std::string& name, const std::string& value) {
   environment[name] = value;
 }
 
+bool FakeWindowSurface::start(platform::WindowCallbacks) {
+  std::lock_guard lock(mutex_);
+  window_thread_ = std::this_thread::get_id();
+  return true;
+}
+
+void FakeWindowSurface::note_thread_locked() {
+  if (window_thread_ && *window_thread_ != std::this_thread::get_id()) ++calls_off_window_thread_;
+}
+
+int FakeWindowSurface::calls_off_window_thread() const {
+  std::lock_guard lock(mutex_);
+  return calls_off_window_thread_;
+}
+
 void FakeWindowSurface::render(const platform::WindowView& view) {
   std::lock_guard lock(mutex_);
+  note_thread_locked();
   views_.push_back(view);
 }
 
 void FakeWindowSurface::set_cursor(platform::Cursor cursor) {
   std::lock_guard lock(mutex_);
+  note_thread_locked();
   cursors.push_back(cursor);
 }
 
 void FakeWindowSurface::message_box(const std::string& text, const std::string& caption) {
   std::lock_guard lock(mutex_);
+  note_thread_locked();
   boxes.emplace_back(text, caption);
 }
 
@@ -144,7 +184,7 @@ ScopedFakePlatform::ScopedFakePlatform()
   s.shell = &shell;
   s.current_package = &package;
   s.files = platform::backend_services().files;
-  system.temp_path_value = scratch.path() + "/";
+  system.temp_path_value = scratch.path() + platform::backend_services().system->path_separator();
   reset_progress_window_for_tests();
   update_mode = '0';
   forwarded_args.clear();
@@ -154,6 +194,7 @@ ScopedFakePlatform::ScopedFakePlatform()
 }
 
 ScopedFakePlatform::~ScopedFakePlatform() {
+  system.join_work();
   reset_progress_window_for_tests();
   update_mode = '0';
   forwarded_args.clear();

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "installer/core/burned_in_settings.h"
@@ -42,9 +43,10 @@ class FakeDebugOutput final : public platform::DebugOutput {
 class FakeSystem final : public platform::System {
  public:
   [[noreturn]] void exit_process(int code) override { throw ProcessExit{code}; }
-  // Runs the work at once, on the calling thread, unless `refuse_work` names the error to fail
-  // with.
+  // Runs the work at once, on the calling thread (on a thread of its own with `work_on_thread`,
+  // joined by join_work()), unless `refuse_work` names the error to fail with.
   bool submit_work(std::function<void()> work) override;
+  void join_work();
   uint32_t process_id() override { return 4242; }
   // Recorded, then `on_sleep` is called.
   void sleep_ms(uint32_t milliseconds) override;
@@ -53,6 +55,11 @@ class FakeSystem final : public platform::System {
   std::optional<std::string> get_env(const std::string& name) override;
   void set_env(const std::string& name, const std::string& value) override;
   bool current_user_is_admin() override { return is_admin; }
+  // The backend's: the real file services beside the fakes set the last error the core reads.
+  std::string path_separator() override;
+  uint32_t last_error() override;
+  void set_last_error(uint32_t code) override;
+  std::string format_message(uint32_t code) override;
 
   std::vector<uint32_t> sleeps;
   std::function<void(uint32_t)> on_sleep;
@@ -61,9 +68,11 @@ class FakeSystem final : public platform::System {
   std::map<std::string, std::string> environment;
   bool is_admin = true;
   std::optional<uint32_t> refuse_work;
+  bool work_on_thread = false;
 
  private:
   std::mutex mutex_;
+  std::thread worker_;
 };
 
 class FakeWindowSurface final : public platform::WindowSurface {
@@ -72,7 +81,8 @@ class FakeWindowSurface final : public platform::WindowSurface {
   void set_cursor(platform::Cursor cursor) override;
   void message_box(const std::string& text, const std::string& caption) override;
   int dpi() override { return 96; }
-  bool start(platform::WindowCallbacks) override { return true; }
+  // Takes the calling thread as the window's.
+  bool start(platform::WindowCallbacks) override;
   // The window thread's wait: `on_wait` when set (where a test lets time pass), else the default.
   void wait(std::optional<std::chrono::steady_clock::time_point> deadline) override;
 
@@ -84,9 +94,15 @@ class FakeWindowSurface final : public platform::WindowSurface {
   std::vector<std::pair<std::string, std::string>> boxes;  // text, caption
   std::vector<platform::Cursor> cursors;
   std::function<void(std::optional<std::chrono::steady_clock::time_point>)> on_wait;
+  // Draws and boxes asked for on another thread than the one that started the window.
+  int calls_off_window_thread() const;
 
  private:
+  void note_thread_locked();
+
   mutable std::mutex mutex_;
+  std::optional<std::thread::id> window_thread_;
+  int calls_off_window_thread_ = 0;
   std::vector<platform::WindowView> views_;
 };
 

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <string>
 
-#include "installer/platform/backend.h"
+#include "standin/shell.h"
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {
@@ -15,11 +15,10 @@ int main(int argc, char** argv) {
   }
   const std::string uri = argv[1];
   const std::string parameters = argc == 3 ? argv[2] : "";
-  const intptr_t result =
-      pellora::platform::backend_services().shell->shell_execute("open", uri, parameters, 1);
-  if (result <= 32) {
-    std::cerr << "open-uri: the shell cannot open " << uri << " (error "
-              << pellora::platform::get_last_error() << ")\n";
+  const standin::ShellResult started = standin::shell_execute("open", uri, parameters);
+  if (started.result <= 32) {
+    std::cerr << "open-uri: the shell cannot open " << uri << " (error " << started.win32_error
+              << ")\n";
     return 1;
   }
   return 0;

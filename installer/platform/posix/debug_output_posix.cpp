@@ -7,6 +7,7 @@
 #include "common/write_all.h"
 #include "installer/platform/posix/services_posix.h"
 #include "installer/platform/posix/terminal_view.h"
+#include "standin/terminal_text.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -25,7 +26,8 @@ class StderrDebugOutput final : public DebugOutput {
     // On a terminal the progress view may occupy the current line; a record starts by clearing
     // it, or the two would share a line. The view draws itself again at its next change. A
     // site's text must not drive the terminal: its control characters are shown, not sent.
-    std::string record = on_terminal_ ? "\r\x1b[K" + shown_on_terminal(text) : std::string(text);
+    std::string record =
+        on_terminal_ ? "\r\x1b[K" + standin::shown_on_terminal(text) : std::string(text);
     if (record.empty() || record.back() != '\n') record += '\n';
     std::lock_guard lock(mutex_);
     if (given_up_) return;

@@ -60,7 +60,7 @@ TEST(PosixFiles, ACopyOfAFolderNamedByALinkCopiesTheFolder) {
 
 TEST(PosixFiles, APrivateFolderIsTheUsersAloneOrRefused) {
   const pellora::testing::ScratchFolder scratch;
-  std::string refusal;
+  FolderRefusal refusal = FolderRefusal::none;
   ASSERT_TRUE(files()->create_private_directory(scratch.path("mine"), refusal));
   EXPECT_EQ(fs::status(scratch.path("mine")).permissions() & fs::perms::all, fs::perms::owner_all);
   EXPECT_TRUE(files()->create_private_directory(scratch.path("mine"), refusal)) << "again: fine";
@@ -70,10 +70,10 @@ TEST(PosixFiles, APrivateFolderIsTheUsersAloneOrRefused) {
   fs::permissions(scratch.path("shared"), fs::perms::all);
   fs::create_directory(scratch.path("theirs"));
   const bool can_give_away = ::chown(scratch.path("theirs").c_str(), 4321, 4321) == 0;
-  const std::pair<const char*, const char*> cases[] = {
-      {"link", "it is a symbolic link"},
-      {"shared", "other users can write to it"},
-      {"theirs", "it belongs to another user"},
+  const std::pair<const char*, FolderRefusal> cases[] = {
+      {"link", FolderRefusal::symbolic_link},
+      {"shared", FolderRefusal::writable_by_others},
+      {"theirs", FolderRefusal::other_owner},
   };
   for (const auto& [name, why] : cases) {
     if (std::string(name) == "theirs" && !can_give_away) continue;  // needs root

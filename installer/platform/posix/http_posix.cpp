@@ -16,7 +16,6 @@
 #include "installer/platform/posix/http_rules.h"
 #include "installer/platform/posix/services_posix.h"
 #include "standin/curl_library.h"
-#include "standin/http_timeouts.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -29,8 +28,6 @@ using hresult::redirect_failed;
 using hresult::secure_failure;
 using hresult::unrecognized_scheme;
 using standin::curl_library;
-using standin::http_timeouts;
-using standin::HttpTimeouts;
 
 PlatformError timeout_error() { return PlatformError(hresult::timeout, "The operation timed out"); }
 
@@ -95,7 +92,7 @@ namespace {
 
 class CurlResponse final : public HttpResponse {
  public:
-  explicit CurlResponse(const std::string& uri) : timeouts_(http_timeouts()) {
+  CurlResponse(const std::string& uri, const HttpTimeouts& timeouts) : timeouts_(timeouts) {
     easy_ = curl_library().easy_init();
     multi_ = curl_library().multi_init();
     if (easy_ == nullptr || multi_ == nullptr) {
@@ -110,7 +107,8 @@ class CurlResponse final : public HttpResponse {
     curl_library().easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
     curl_library().easy_setopt(easy_, CURLOPT_MAXREDIRS, 10L);
     curl_library().easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_library().easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connect_ms);
+    curl_library().easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS,
+                               static_cast<long>(timeouts_.connect_ms));
     curl_library().easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_library().easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_library().easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
@@ -311,17 +309,31 @@ class CurlResponse final : public HttpResponse {
 
 class CurlHttp final : public Http {
  public:
+  void set_timeouts(const HttpTimeouts& timeouts) override {
+    std::lock_guard lock(mutex_);
+    timeouts_ = timeouts;
+  }
+
   std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes) override {
-    CurlResponse response(uri);
+    CurlResponse response(uri, timeouts());
     response.wait_for_headers();
     return read_whole_body(response, max_bytes);
   }
 
   std::unique_ptr<HttpResponse> get_headers(const std::string& uri) override {
-    auto response = std::make_unique<CurlResponse>(uri);
+    auto response = std::make_unique<CurlResponse>(uri, timeouts());
     response->wait_for_headers();
     return response;
   }
+
+ private:
+  HttpTimeouts timeouts() {
+    std::lock_guard lock(mutex_);
+    return timeouts_;
+  }
+
+  std::mutex mutex_;
+  HttpTimeouts timeouts_;
 };
 
 }  // namespace

@@ -12,7 +12,7 @@ namespace pellora::platform::posix {
 namespace {
 
 intptr_t open(const std::string& file, const std::string& verb = "open") {
-  set_last_error(0);
+  system()->set_last_error(0);
   return shell()->shell_execute(verb, file, "", sw_shownormal);
 }
 
@@ -20,19 +20,19 @@ TEST(PosixShell, FindsBareNamesRefusesNonProgramsAndHonoursRefusedElevation) {
   const pellora::testing::ScratchFolder scratch;
   scratch.write("notes.txt", "not a program");
   EXPECT_LE(open(scratch.path("notes.txt")), 32);
-  EXPECT_EQ(get_last_error(), win32::access_denied);
+  EXPECT_EQ(system()->last_error(), win32::access_denied);
   EXPECT_LE(open(scratch.path()), 32);  // a folder
-  EXPECT_EQ(get_last_error(), win32::access_denied);
+  EXPECT_EQ(system()->last_error(), win32::access_denied);
   EXPECT_LE(open("/bin/true", "edit"), 32);
-  EXPECT_EQ(get_last_error(), win32::no_association);
+  EXPECT_EQ(system()->last_error(), win32::no_association);
   EXPECT_LE(open("unregistered-scheme-of-a-test:anything"), 32);
-  EXPECT_EQ(get_last_error(), win32::no_association);
+  EXPECT_EQ(system()->last_error(), win32::no_association);
 
   EXPECT_GT(open("true"), 32);
   EXPECT_GT(open("true", "runas"), 32);
   setenv("TREVALON_PLATFORM_ELEVATION", "refuse", 1);
   EXPECT_LE(open("true", "runas"), 32);
-  EXPECT_EQ(get_last_error(), win32::cancelled);
+  EXPECT_EQ(system()->last_error(), win32::cancelled);
   EXPECT_GT(open("true"), 32);  // only elevation is refused
   unsetenv("TREVALON_PLATFORM_ELEVATION");
 }

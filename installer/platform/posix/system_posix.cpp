@@ -57,7 +57,7 @@ class PosixSystem final : public System {
       return {};
     }
     if (static_cast<size_t>(length) >= buffer.size()) {
-      set_last_error(win32::filename_too_long);
+      posix::set_last_error(win32::filename_too_long);
       return {};
     }
     return std::string(buffer.data(), static_cast<size_t>(length));
@@ -106,6 +106,10 @@ class PosixSystem final : public System {
     }
     return false;
   }
+  std::string path_separator() override { return "/"; }
+  uint32_t last_error() override { return posix::get_last_error(); }
+  void set_last_error(uint32_t code) override { posix::set_last_error(code); }
+  std::string format_message(uint32_t code) override { return posix::format_message(code); }
 };
 
 }  // namespace

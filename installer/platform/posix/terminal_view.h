@@ -33,8 +33,6 @@ std::unique_ptr<TerminalSurface> make_terminal_view(int out_fd, int in_fd);
 // This process's view, on standard error: the backend's window surface.
 TerminalSurface& terminal_view();
 
-using standin::shown_on_terminal;
-
 // The line drawn for `view`, without a line end: the status, the bar and, for a determinate
 // bar, the percentage. `frame` moves the marquee; `width` (0: no limit) shortens the status so
 // that the line fits.

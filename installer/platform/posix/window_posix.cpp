@@ -18,6 +18,7 @@
 #include "installer/platform/posix/services_posix.h"
 #include "installer/platform/posix/terminal_view.h"
 #include "installer/platform/posix/win32_errors.h"
+#include "standin/terminal_text.h"
 
 namespace pellora::platform::posix {
 namespace {
@@ -110,7 +111,7 @@ class TerminalView final : public TerminalSurface {
       if (line_on_screen_) box += clear_line;
       line_on_screen_ = false;
       box += "---- " + caption + " ----\n";
-      box += out_is_terminal_ ? shown_on_terminal(text) : text;
+      box += out_is_terminal_ ? standin::shown_on_terminal(text) : text;
       box += "\n";
       write_out(box);
     }

@@ -17,11 +17,6 @@
 namespace pellora::platform::windows {
 namespace {
 
-// SHFileOperationW's own results for what the Win32 codes do not cover.
-constexpr int de_same_file = 0x71;      // source and destination are the same
-constexpr int de_dest_subtree = 0x76;   // the destination lies inside the source
-constexpr int de_invalid_files = 0x7C;  // the source path is invalid
-
 constexpr FILEOP_FLAGS shell_operation_flags =
     FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
 
@@ -70,14 +65,15 @@ std::optional<int> refused_copy(const std::string& source, const std::string& de
   const bool wild_card = from.size() >= 2 && from.compare(from.size() - 2, 2, L"\\*") == 0;
   if (wild_card) from.resize(from.size() - 2);
   if (GetFileAttributesW(from.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    return wild_card ? de_invalid_files : static_cast<int>(ERROR_FILE_NOT_FOUND);
+    return wild_card ? shell_operation::invalid_files : static_cast<int>(ERROR_FILE_NOT_FOUND);
   }
   std::wstring to = path_list(destination);
   to.pop_back();
   const std::wstring full_from = full_path(from);
   const std::wstring full_to = full_path(to);
   if (same_or_inside(full_to, full_from)) {
-    return same_or_inside(full_from, full_to) ? de_same_file : de_dest_subtree;
+    return same_or_inside(full_from, full_to) ? shell_operation::same_file
+                                              : shell_operation::dest_subtree;
   }
   return std::nullopt;
 }
@@ -127,14 +123,10 @@ std::string pending_name(const std::string& target, unsigned attempt) {
          "-" + std::to_string(attempt) + ".pending";
 }
 
-// Written through a large buffer: a download arrives in small chunks, and a system call per
-// chunk would cost more than the network.
 class WindowsPendingFile final : public PendingFile {
  public:
   WindowsPendingFile(std::string target, std::string temporary, Handle file)
-      : target_(std::move(target)), temporary_(std::move(temporary)), file_(std::move(file)) {
-    buffer_.reserve(buffer_bytes);
-  }
+      : target_(std::move(target)), temporary_(std::move(temporary)), file_(std::move(file)) {}
   ~WindowsPendingFile() override {
     if (committed_) return;
     file_.reset();
@@ -146,16 +138,10 @@ class WindowsPendingFile final : public PendingFile {
   const std::string& target_path() const override { return target_; }
 
   void write(const uint8_t* data, size_t size) override {
-    if (buffer_.size() + size > buffer_bytes) flush();
-    if (size >= buffer_bytes) {
-      write_all(file_, reinterpret_cast<const char*>(data), size);
-    } else {
-      buffer_.insert(buffer_.end(), data, data + size);
-    }
+    write_all(file_, reinterpret_cast<const char*>(data), size);
   }
 
   void commit() override {
-    flush();
     if (!CloseHandle(file_.release())) raise_last_error();
     if (!MoveFileExW(to_win32_path(temporary_).c_str(), to_win32_path(target_).c_str(),
                      MOVEFILE_REPLACE_EXISTING)) {
@@ -165,17 +151,9 @@ class WindowsPendingFile final : public PendingFile {
   }
 
  private:
-  static constexpr size_t buffer_bytes = 256 * 1024;
-
-  void flush() {
-    write_all(file_, buffer_.data(), buffer_.size());
-    buffer_.clear();
-  }
-
   std::string target_;
   std::string temporary_;
   Handle file_;
-  std::vector<char> buffer_;
   bool committed_ = false;
 };
 
@@ -241,19 +219,19 @@ class WindowsFiles final : public Files {
 
   // The folder lies in the user's own temporary folder, which Windows keeps from other users;
   // what is left to refuse is a folder that leads elsewhere.
-  bool create_private_directory(const std::string& path, std::string& refusal) override {
-    refusal.clear();
+  bool create_private_directory(const std::string& path, FolderRefusal& refusal) override {
+    refusal = FolderRefusal::none;
     const std::wstring wide = to_win32_path(path);
     if (CreateDirectoryW(wide.c_str(), nullptr)) return true;
     if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      refusal = "it is a symbolic link";
+      refusal = FolderRefusal::symbolic_link;
     } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      refusal = "it is not a folder";
+      refusal = FolderRefusal::not_a_folder;
     }
-    return refusal.empty();
+    return refusal == FolderRefusal::none;
   }
 
   bool copy_file(const std::string& source, const std::string& target,
@@ -353,9 +331,7 @@ class WindowsFiles final : public Files {
       if (count == 0) break;
       text.append(buffer, count);
     }
-    // The reader takes the byte-order mark as the encoding's signature, not as text.
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-    return text;
+    return text_without_byte_order_mark(std::move(text));
   }
 
   void ensure_folder_exists(const std::string& path) override {

@@ -26,29 +26,6 @@
 namespace pellora::platform::windows {
 namespace {
 
-// Windows' defaults; tests shorten them through the environment so that no test waits a minute.
-struct Timeouts {
-  int connect_ms = 30000;
-  int stall_ms = 60000;
-};
-
-int milliseconds_from_environment(const wchar_t* name, int fallback) {
-  const wchar_t* text = _wgetenv(name);
-  if (text == nullptr || *text == L'\0') return fallback;
-  wchar_t* end = nullptr;
-  const long value = std::wcstol(text, &end, 10);
-  return (*end == L'\0' && value > 0) ? static_cast<int>(value) : fallback;
-}
-
-Timeouts timeouts() {
-  Timeouts result;
-  result.connect_ms =
-      milliseconds_from_environment(L"TREVALON_HTTP_CONNECT_TIMEOUT_MS", result.connect_ms);
-  result.stall_ms =
-      milliseconds_from_environment(L"TREVALON_HTTP_STALL_TIMEOUT_MS", result.stall_ms);
-  return result;
-}
-
 // WinHTTP's errors carry their texts in winhttp.dll's message table.
 PlatformError winhttp_error(DWORD code) {
   std::string text;
@@ -165,7 +142,8 @@ Session& session() {
 
 class WinHttpResponse final : public HttpResponse {
  public:
-  explicit WinHttpResponse(const std::string& uri) : state_(std::make_shared<RequestState>()) {
+  WinHttpResponse(const std::string& uri, const HttpTimeouts& timeouts)
+      : timeouts_(timeouts), state_(std::make_shared<RequestState>()) {
     if (session().get() == nullptr) throw winhttp_error(session().error());
     const std::wstring wide_uri = to_utf16(uri);
     URL_COMPONENTS parts{};
@@ -278,7 +256,7 @@ class WinHttpResponse final : public HttpResponse {
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
     WinHttpSetOption(request_, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
     // The stall time-out is kept by run(), the same for every step and every WinHTTP.
-    WinHttpSetTimeouts(request_, 0, timeouts_.connect_ms, 0, 0);
+    WinHttpSetTimeouts(request_, 0, static_cast<int>(timeouts_.connect_ms), 0, 0);
     const wchar_t headers[] = L"Cache-Control: no-cache";
     if (!WinHttpAddRequestHeaders(request_, headers, static_cast<DWORD>(-1L),
                                   WINHTTP_ADDREQ_FLAG_ADD)) {
@@ -335,7 +313,7 @@ class WinHttpResponse final : public HttpResponse {
     request_ = nullptr;
   }
 
-  const Timeouts timeouts_ = timeouts();
+  const HttpTimeouts timeouts_;
   std::shared_ptr<RequestState> state_;
   std::mutex request_mutex_;  // keeps a cancel's close away from a call starting on the handle
   InternetHandle connection_;
@@ -347,14 +325,28 @@ class WinHttpResponse final : public HttpResponse {
 
 class WinHttp final : public Http {
  public:
+  void set_timeouts(const HttpTimeouts& timeouts) override {
+    std::lock_guard lock(mutex_);
+    timeouts_ = timeouts;
+  }
+
   std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes) override {
-    WinHttpResponse response(uri);
+    WinHttpResponse response(uri, timeouts());
     return read_whole_body(response, max_bytes);
   }
 
   std::unique_ptr<HttpResponse> get_headers(const std::string& uri) override {
-    return std::make_unique<WinHttpResponse>(uri);
+    return std::make_unique<WinHttpResponse>(uri, timeouts());
   }
+
+ private:
+  HttpTimeouts timeouts() {
+    std::lock_guard lock(mutex_);
+    return timeouts_;
+  }
+
+  std::mutex mutex_;
+  HttpTimeouts timeouts_;
 };
 
 }  // namespace

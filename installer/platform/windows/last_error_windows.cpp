@@ -3,7 +3,7 @@
 #include "installer/platform/backend.h"
 #include "installer/platform/windows/windows_common.h"
 
-namespace pellora::platform {
+namespace pellora::platform::windows {
 namespace {
 
 // Frees what FormatMessageW allocated.
@@ -16,16 +16,13 @@ struct LocalMemory {
 
 }  // namespace
 
-void set_last_error(uint32_t code) { SetLastError(code); }
-uint32_t get_last_error() { return GetLastError(); }
-
 std::string format_message(uint32_t code) {
   LocalMemory buffer;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer.text), 0, nullptr);
   if (length == 0) return {};
-  return windows::to_utf8(std::wstring_view(buffer.text, length));
+  return to_utf8(std::wstring_view(buffer.text, length));
 }
 
-}  // namespace pellora::platform
+}  // namespace pellora::platform::windows

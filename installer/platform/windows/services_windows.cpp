@@ -4,8 +4,6 @@
 
 namespace pellora::platform {
 
-const char* const path_separator = "\\";
-
 Services backend_services() {
   Services s;
   s.debug = windows::debug_output();

@@ -75,6 +75,10 @@ class WindowsSystem final : public System {
     if (NetUserGetInfo(nullptr, name, 1, &info.data) != NERR_Success) return false;
     return reinterpret_cast<const USER_INFO_1*>(info.data)->usri1_priv == USER_PRIV_ADMIN;
   }
+  std::string path_separator() override { return "\\"; }
+  uint32_t last_error() override { return GetLastError(); }
+  void set_last_error(uint32_t code) override { SetLastError(code); }
+  std::string format_message(uint32_t code) override { return windows::format_message(code); }
 
  private:
   static void CALLBACK run_work(PTP_CALLBACK_INSTANCE, void* context) {

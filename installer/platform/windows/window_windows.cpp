@@ -81,6 +81,8 @@ class Banner {
   Gdiplus::GpBitmap* bitmap_ = nullptr;
 };
 
+// Every member but wake() runs on the window's thread (the core's rule), so its state needs no
+// lock; other threads reach the window only through the wake event.
 class Win32Window final : public WindowSurface {
  public:
   Win32Window() : wake_event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}

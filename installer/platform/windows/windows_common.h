@@ -24,7 +24,9 @@ namespace pellora::platform::windows {
 // absolute and given the "\\?\" prefix, which lifts the limit.
 std::wstring to_win32_path(std::string_view utf8_path);
 
-// The system's text for a Win32 error or HRESULT, without the line end the system appends.
+// FormatMessageW's text for a Win32 error or HRESULT, in UTF-8; empty when the system has none.
+std::string format_message(uint32_t code);
+// The same without the line end the system appends.
 std::string message_text(uint32_t code);
 
 // PlatformError(HRESULT_FROM_WIN32(code), the system's text for it).

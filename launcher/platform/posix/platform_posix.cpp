@@ -49,11 +49,10 @@ class PosixPlatform final : public Platform {
   void remove_variable(const std::string& name) override { ::unsetenv(name.c_str()); }
 
   // Each call is one record; a record that does not end a line gets a line feed, as a
-  // debug-output viewer shows every call on its own line.
+  // debug-output viewer shows every call on its own line. Text from elsewhere (the JVM's, a
+  // configuration's) must not drive a terminal: its control characters are shown, not sent.
   void debug_output(std::string_view text) override {
-    // An exception's text is the application's, or whoever fed it: on a terminal its control
-    // characters are shown, not sent.
-    std::string record = on_terminal() ? standin::shown_on_terminal(text) : std::string(text);
+    std::string record = on_terminal_ ? standin::shown_on_terminal(text) : std::string(text);
     if (record.empty() || record.back() != '\n') record += '\n';
     standin::write_within(STDERR_FILENO, record, write_patience);
   }
@@ -61,8 +60,8 @@ class PosixPlatform final : public Platform {
   // Nobody can close a box that nobody sees: wait only when a person is at the terminal.
   void message_box(std::string_view text, std::string_view caption) override {
     std::string record;
-    record.append(caption).append("\n").append(text);
-    if (on_terminal()) record = standin::shown_on_terminal(record);
+    record.append(caption).append("\n");
+    record += on_terminal_ ? standin::shown_on_terminal(text) : std::string(text);
     if (record.back() != '\n') record += '\n';
     standin::write_within(STDERR_FILENO, record, write_patience);
     if (::isatty(STDIN_FILENO) == 1) {
@@ -74,6 +73,9 @@ class PosixPlatform final : public Platform {
       }
     }
   }
+
+ private:
+  const bool on_terminal_ = ::isatty(STDERR_FILENO) == 1;
 };
 
 void* thread_start(void* body) {

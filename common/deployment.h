@@ -1,12 +1,14 @@
 #pragma once
-// The package deployment service (PackageManager) and the operation shape it returns.
+// The package deployment service (PackageManager) and the operation shape it returns: the
+// installer's service, which the Windows backend maps onto the Runtime and the stand-in
+// implements.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "installer/platform/cancellable.h"
+#include "common/cancellable.h"
 
 namespace pellora::platform {
 
