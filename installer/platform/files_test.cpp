@@ -114,7 +114,7 @@ TEST_F(FilesContract, FoldersListTheirNamesAndAHeldFileHasOneHolder) {
   EXPECT_TRUE(held->replace("held 2"));
   EXPECT_EQ(held->read(), "held 2");
   EXPECT_EQ(files_.hold_file(path("folder/lock")), nullptr);
-  const uint32_t error = get_last_error();
+  const uint32_t error = system().last_error();
   EXPECT_TRUE(error == win32::sharing_violation || error == win32::lock_violation) << error;
   held.reset();
   held = files_.hold_file(path("folder/lock"));
