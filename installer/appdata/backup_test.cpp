@@ -167,17 +167,17 @@ TEST_F(AppDataTest, ABackupElsewhereIsRestoredFolderByFolderWithItsCommandLine) 
   forwarded_args = backup;
   EXPECT_TRUE(restore_appdata(backup).complete());
   EXPECT_EQ(forwarded_args, "");
-  EXPECT_EQ(fake.debug.lines().back(),
-            "Error restoring backup: The system cannot find the path specified.. Will continue "
-            "without restoring.\n");
+  EXPECT_EQ(fake.debug.lines().back().rfind("Error restoring backup: ", 0), 0u);
 
   write("elsewhere/Local/a.txt", "a");
   write("elsewhere/Roaming/r.txt", "r");
   write("elsewhere/cmd_line.txt", "--saved");
-  write("package/LocalState", "a file where the folder should be");
+  // A package folder that cannot be made: a file where its parent should be.
+  write("package/blocker", "a file");
+  fake.package.local_folder_value = path("package/blocker/LocalState");
   forwarded_args = backup;
   const RestoreOutcome outcome = restore_appdata(backup);
-  EXPECT_EQ(outcome.failed_folder, path("package/LocalState"));
+  EXPECT_EQ(outcome.failed_folder, path("package/blocker/LocalState"));
   EXPECT_EQ(read("package/RoamingState/r.txt"), "r");
   EXPECT_EQ(forwarded_args, "--saved");
   EXPECT_NE(fake.debug.text().find("The backup holds no LocalCache folder"), std::string::npos);
