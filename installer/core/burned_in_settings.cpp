@@ -54,6 +54,20 @@ constexpr std::string_view malformed_problem =
     "This installer's settings block is damaged: its settings do not end inside the block, so "
     "it cannot be used. Run the packaging step again on a freshly built installer.";
 
+constexpr std::string_view malformed_key_problem =
+    "This installer's settings block is damaged: the update key burned into it is not 64 bytes "
+    "written as hexadecimal digits, so the site's files could not be checked. Run the packaging "
+    "step again on a freshly built installer.";
+
+constexpr size_t update_key_size = 64;
+
+int hex_digit_value(uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 }  // namespace
 
 // The block the packaging step overwrites in the built program. External and kept so that the
@@ -109,6 +123,25 @@ ParsedSettingsBlock parse_settings_block(const uint8_t* block, size_t size) {
   const uint8_t flags = block[at];
   settings.aggressive_updates = (flags & 0x01) != 0;
   settings.escape_hatch_enabled = (flags & 0x02) != 0;
+  ++at;
+  // A program burned without a key has the old filler here, which never starts with the tag.
+  const std::string_view tag = update_key_tag;
+  if (size - at >= tag.size() && std::memcmp(block + at, tag.data(), tag.size()) == 0) {
+    at += tag.size();
+    if (size - at < 2 * update_key_size + 1 || block[at + 2 * update_key_size] != 0) {
+      result.problem = malformed_key_problem;
+      return result;
+    }
+    for (size_t i = 0; i < update_key_size; ++i) {
+      const int high = hex_digit_value(block[at + 2 * i]);
+      const int low = hex_digit_value(block[at + 2 * i + 1]);
+      if (high < 0 || low < 0) {
+        result.problem = malformed_key_problem;
+        return result;
+      }
+      settings.update_key += static_cast<char>(high * 16 + low);
+    }
+  }
   result.settings = std::move(settings);
   return result;
 }

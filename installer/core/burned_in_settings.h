@@ -20,7 +20,14 @@ struct BurnedInSettings {
   std::string eighth;  // part of the layout, unused
   bool aggressive_updates = false;
   bool escape_hatch_enabled = false;
+  // The vendor's P-256 public key (X then Y, 64 bytes) that the site's files must be signed
+  // with; empty when none was burned in and the site is not verified. Burned after the flag
+  // byte, where programs that do not know it never read.
+  std::string update_key;
 };
+
+// What introduces the update key after the flag byte: this text, 128 hexadecimal digits, a NUL.
+inline constexpr char update_key_tag[] = "update-key-p256=";
 
 // The process-wide settings, built from the block before main runs. Tests may replace them.
 extern BurnedInSettings burned_in_settings;

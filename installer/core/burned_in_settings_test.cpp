@@ -86,5 +86,23 @@ TEST(BurnedInSettings, UnconfiguredOrMalformedBlocksLeaveTheSettingsEmpty) {
   EXPECT_EQ(parse(tiny).problem, "");
 }
 
+TEST(BurnedInSettings, AnUpdateKeyAfterTheFlagByteIsReadAndAMangledOneRefused) {
+  const std::string record = std::string(8, '\0') + "\x01";
+  EXPECT_EQ(parse(burned_block(record)).settings.update_key, "") << "the filler is no key";
+  std::string hex;
+  for (int i = 0; i < 32; ++i) hex += "09aF";
+  const ParsedSettingsBlock parsed = parse(burned_block(record + update_key_tag + hex + '\0'));
+  EXPECT_EQ(parsed.problem, "");
+  EXPECT_EQ(parsed.settings.update_key.substr(62), "\x09\xaf");
+  EXPECT_EQ(parsed.settings.update_key.size(), 64u);
+  // Cut short, not hexadecimal, without its NUL, or the tag at the block's very end.
+  for (const std::string& bad :
+       {hex.substr(2) + '\0', "g" + hex.substr(1) + '\0', hex + "0", std::string()}) {
+    std::string block = record + update_key_tag + bad;
+    if (bad.empty()) block = std::string(settings_block_size - block.size(), 'u') + block;
+    EXPECT_NE(parse(burned_block(block)).problem.find("update key"), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace pellora

@@ -8,6 +8,7 @@
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
+#include "installer/core/site_signature.h"
 #include "installer/core/uri.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/services.h"
@@ -61,7 +62,9 @@ bool install_certificate() {
 
   std::vector<uint8_t> certificate;
   try {
-    certificate = services.http->get_buffer(uri.to_string(), max_certificate_bytes);
+    certificate = services.http->get_buffer(uri.to_string(), max_certificate_bytes, std::nullopt);
+    // Imported machine-wide, so trusted by the site's key only.
+    check_site_signature(uri, sha256_of(std::string(certificate.begin(), certificate.end())));
   } catch (const platform::PlatformError& error) {
     report_error("Failed to download " + uri.to_string() + " due to error: " + error.message());
   }

@@ -50,6 +50,8 @@ TEST_F(InstallCertificate, DownloadsImportsElevatedAndPauses) {
   EXPECT_EQ(fake.shell.calls[0].parameters, "Import-Certificate -FilePath '" + local + store_part);
   EXPECT_EQ(fake.debug.lines(), (std::vector<std::string>{
                                     "Downloading certificate into " + local + "\n",
+                                    "The site is not verified (no update key is burned in): "
+                                    "https://example.test/app/App.cer\n",
                                     "Installing certificate into LocalMachine/TrustedPeople.\n"}));
   EXPECT_EQ(fake.system.sleeps, std::vector<uint32_t>{2000});
 }

@@ -5,6 +5,7 @@
 #include "common/error.h"
 #include "installer/appdata/backup.h"
 #include "installer/core/state.h"
+#include "installer/core/temp_directory.h"
 #include "installer/core/uri.h"
 #include "installer/platform/backend.h"
 #include "tests/support/fake_http.h"
@@ -112,7 +113,7 @@ TEST_F(RunEscapeHatch, StartsACopyOfAPackageFile) {
   EXPECT_TRUE(run_escape_hatch(&metadata));
   EXPECT_TRUE(fake.debug.contains("Running package file: tools/fix.exe\n"));
   ASSERT_EQ(fake.shell.calls.size(), 1u);
-  EXPECT_EQ(fake.shell.calls[0].file, fake.scratch.path("App_1.0.0.0_arm64__abc/escape-hatch.exe"));
+  EXPECT_EQ(fake.shell.calls[0].file, temp_directory() + "escape-hatch.exe");
   // The query, decoded: names, and values after a "=" where there are any.
   EXPECT_EQ(fake.shell.calls[0].parameters, "a b=2 x==y dir=C:\\my files");
   EXPECT_EQ(testing::read_file(fake.shell.calls[0].file), "rescue");

@@ -6,6 +6,7 @@
 #include "common/error.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
+#include "installer/core/site_signature.h"
 #include "installer/core/temp_directory.h"
 #include "installer/download/stream_copy.h"
 #include "installer/platform/services.h"
@@ -58,10 +59,13 @@ class HttpBodyStream final : public InputStream {
 // cost more than the network.
 class PendingFileOutput final : public OutputStream {
  public:
-  explicit PendingFileOutput(platform::PendingFile& file) : file_(file) {
+  PendingFileOutput(platform::PendingFile& file, const DownloadCheck& check)
+      : file_(file), check_(check) {
     buffer_.reserve(buffer_bytes);
+    if (check_) hash_ = platform::services().crypto->start_sha256();
   }
   void write(const uint8_t* data, size_t size) override {
+    if (hash_) hash_->update(data, size);
     if (buffer_.size() + size > buffer_bytes) flush();
     if (size >= buffer_bytes) {
       file_.write(data, size);
@@ -71,6 +75,7 @@ class PendingFileOutput final : public OutputStream {
   }
   void commit() override {
     flush();
+    if (hash_) check_(hash_->finish());
     file_.commit();
   }
 
@@ -83,6 +88,8 @@ class PendingFileOutput final : public OutputStream {
   }
 
   platform::PendingFile& file_;
+  const DownloadCheck& check_;
+  std::unique_ptr<platform::Sha256> hash_;
   std::vector<uint8_t> buffer_;
 };
 
@@ -90,7 +97,7 @@ class PendingFileOutput final : public OutputStream {
 
 std::string download_uri_to_folder(const Uri& uri, const std::function<std::string()>& folder,
                                    const std::string& file_name, const std::string& status_text,
-                                   uint64_t max_bytes) {
+                                   uint64_t max_bytes, const DownloadCheck& check) {
   log_line("Downloading " + uri.to_string() + "...");
   platform::Services& services = platform::services();
   const std::unique_ptr<platform::PendingFile> file =
@@ -103,7 +110,7 @@ std::string download_uri_to_folder(const Uri& uri, const std::function<std::stri
   response->ensure_success_status_code();
   const uint64_t total = response->content_length().value_or(0);
   HttpBodyStream input(*response, max_bytes);
-  PendingFileOutput output(*file);
+  PendingFileOutput output(*file, check);
 
   std::function<void(uint64_t)> progress;
   if (total != 0) {
@@ -126,8 +133,9 @@ std::string download_uri_to_folder(const Uri& uri, const std::function<std::stri
 
 std::string download_uri_to_tmp(const Uri& uri, const std::string& file_name,
                                 const std::string& status_text) {
-  return download_uri_to_folder(uri, temp_directory, file_name, status_text,
-                                max_downloaded_program_bytes);
+  return download_uri_to_folder(
+      uri, temp_directory, file_name, status_text, max_downloaded_program_bytes,
+      [&uri](const platform::Sha256Digest& content) { check_site_signature(uri, content); });
 }
 
 }  // namespace pellora

@@ -49,7 +49,7 @@ void run_mode_flow() {
       return;
     case RunMode::check_for_update: {
       log_line("Just check for updates.\n");
-      std::unique_ptr<Metadata> metadata = fetch_metadata();
+      std::unique_ptr<Metadata> metadata = fetch_metadata(start_update_check_budget);
       start_updater_or_app(metadata.get());
       metadata.reset();
       end_process(ExitCode::success);
@@ -76,7 +76,8 @@ void after_launch_steps() {
     launch_app();
     set_flow_running(true);  // the metadata and the escape hatch are still to come
   }
-  std::unique_ptr<Metadata> metadata = fetch_metadata();
+  // The application waits for this check: a stalled site must not hold its start for long.
+  std::unique_ptr<Metadata> metadata = fetch_metadata(start_update_check_budget);
   const bool escape_hatch_ran =
       settings.escape_hatch_enabled ? run_escape_hatch(metadata.get()) : false;
   if (!escape_hatch_ran && settings.aggressive_updates) start_updater_or_app(metadata.get());

@@ -11,6 +11,7 @@
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
+#include "installer/settings/metadata.h"
 #include "tests/support/fake_deployment.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
@@ -127,6 +128,24 @@ INSTANTIATE_TEST_SUITE_P(
         row("StartAppStartsItAtOnce", '2', true, true, "1.1.0.0",
             {"Already checked for update, just start the app.\n"}, app)),
     [](const ::testing::TestParamInfo<Path>& info) { return std::string(info.param.name); });
+
+// Past its budget the start's update check is skipped and the application starts.
+TEST_F(MainFlow, TheStartsUpdateCheckHasABudget) {
+  fake.package.has_identity = true;
+  burned_in_settings.aggressive_updates = true;
+  http.on_get_buffer = [this](const std::string&) {
+    fake.system.tick_count += 5000;
+    throw platform::PlatformError(platform::hresult::timeout, "The operation timed out");
+  };
+  for (const char mode : {'0', '5'}) {
+    http.time_limits.clear();
+    fake.shell.calls.clear();
+    EXPECT_EQ(run(mode), "exit 0");
+    EXPECT_EQ(started(), std::vector<std::string>{"~/package/bin/app "});
+    EXPECT_EQ(http.time_limits, decltype(http.time_limits){start_update_check_budget});
+    EXPECT_TRUE(fake.debug.contains("Update check skipped: "));
+  }
+}
 
 TEST_F(MainFlow, CancellationEndsWithFiveAndNoBox) {
   fake.shell.result = 5;

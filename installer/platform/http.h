@@ -4,6 +4,7 @@
 // outside 2xx, 0x80072EFD refused, 0x80072EE7 unknown host, 0x80072EE2 time-out, 0x800704C7
 // cancelled).
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -44,8 +45,10 @@ class Http {
   // set). Any thread.
   virtual void set_timeouts(const HttpTimeouts& timeouts) = 0;
   // GetBufferAsync: the whole body of a successful response. A body larger than max_bytes fails
-  // with a PlatformError instead of being held in memory.
-  virtual std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes) = 0;
+  // with a PlatformError instead of being held in memory. With a `time_limit`, a request not
+  // done within it (connecting, waiting or receiving) is abandoned with the time-out error.
+  virtual std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes,
+                                          std::optional<std::chrono::milliseconds> time_limit) = 0;
   // GetAsync with ResponseHeadersRead: completes when the headers have arrived. The status is
   // not checked here.
   virtual std::unique_ptr<HttpResponse> get_headers(const std::string& uri) = 0;

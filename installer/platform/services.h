@@ -4,6 +4,7 @@
 
 #include "common/deployment.h"
 #include "installer/platform/clipboard.h"
+#include "installer/platform/crypto.h"
 #include "installer/platform/debug_output.h"
 #include "installer/platform/files.h"
 #include "installer/platform/http.h"
@@ -24,6 +25,7 @@ struct Services {
   CurrentPackage* current_package = nullptr;
   Clipboard* clipboard = nullptr;
   WindowSurface* window = nullptr;
+  Crypto* crypto = nullptr;
 };
 
 // The services in force. Set once before any worker starts (or by a test), then only read.

@@ -22,6 +22,8 @@ class System {
   virtual uint32_t process_id() = 0;
   // Sleep. Tests replace it so that nothing waits.
   virtual void sleep_ms(uint32_t milliseconds) = 0;
+  // GetTickCount64: milliseconds on a clock that only moves forward.
+  virtual uint64_t tick_count_ms() = 0;
   // GetModuleFileNameW(null): the program's own path; empty (with the last error set) on failure.
   virtual std::string module_file_name() = 0;
   // GetTempPathW: the user's temporary folder, ending in the path separator; empty (with the

@@ -1,5 +1,6 @@
 #include "installer/settings/metadata.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
@@ -8,6 +9,7 @@
 #include "common/error.h"
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/diagnostics.h"
+#include "installer/core/site_signature.h"
 #include "installer/core/uri.h"
 #include "installer/platform/services.h"
 
@@ -178,13 +180,45 @@ std::map<std::string, std::string> parse_properties(const std::string& text) {
   return properties;
 }
 
-std::unique_ptr<Metadata> fetch_metadata() {
+std::unique_ptr<Metadata> fetch_metadata(std::optional<std::chrono::milliseconds> budget) {
   const Uri uri(burned_in_settings.site_base_url + "metadata.properties");
   log_line("Downloading metadata...");
 
+  platform::System& system = *platform::services().system;
+  const uint64_t started = system.tick_count_ms();
+  const auto elapsed = [&] { return std::chrono::milliseconds(system.tick_count_ms() - started); };
+  const auto over_budget = [&] { return budget && elapsed() >= *budget; };
+  // What is left for the next request; at least a moment, since a spent budget is caught first.
+  const auto remaining = [&]() -> std::optional<std::chrono::milliseconds> {
+    if (!budget) return std::nullopt;
+    return std::max(*budget - elapsed(), std::chrono::milliseconds(1));
+  };
+  const auto skip = [&] {
+    log_line("Update check skipped: the site did not answer within " +
+             std::to_string(budget->count()) + " ms.\n");
+    return nullptr;
+  };
+
+  std::vector<uint8_t> bytes;
+  try {
+    bytes = platform::services().http->get_buffer(uri.to_string(), max_metadata_bytes, remaining());
+  } catch (const platform::PlatformError& error) {
+    if (over_budget()) return skip();
+    log_line("Failed to download " + uri.to_string() + " due to error: " + error.message() + "\n");
+    return nullptr;
+  }
+  if (over_budget()) return skip();
+  try {
+    check_site_signature(uri, sha256_of(std::string(bytes.begin(), bytes.end())), remaining());
+  } catch (const platform::PlatformError& error) {
+    if (over_budget()) return skip();
+    // Nothing of an unsigned file is used, not even logged as the site's metadata.
+    log_line("Ignoring the metadata: " + error.message() + "\n");
+    return nullptr;
+  }
   std::string text;
   try {
-    text = decode_utf8(platform::services().http->get_buffer(uri.to_string(), max_metadata_bytes));
+    text = decode_utf8(bytes);
   } catch (const platform::PlatformError& error) {
     log_line("Failed to download " + uri.to_string() + " due to error: " + error.message() + "\n");
     return nullptr;

@@ -6,6 +6,7 @@
 
 #include "common/error.h"
 #include "installer/core/burned_in_settings.h"
+#include "installer/core/site_signature.h"
 #include "tests/support/fake_http.h"
 #include "tests/support/fake_platform.h"
 
@@ -96,11 +97,12 @@ TEST_F(FetchMetadata, FillsTheRecordAndLogsEveryStep) {
   EXPECT_EQ(http.requests, std::vector<std::string>{url});
 
   const auto lines = fake.debug.lines();
-  ASSERT_GE(lines.size(), 4u);
+  ASSERT_GE(lines.size(), 5u);
   EXPECT_EQ(lines[0], "Downloading metadata...");
-  EXPECT_EQ(lines[1].rfind("Metadata:\napp.windows.manifests.version-quad=1.2.3.4 \n", 0), 0u);
-  EXPECT_EQ(lines[2], "Parsed metadata:");
-  EXPECT_EQ(lines[3], "app.windows.manifests.msix.update-escape-hatch.exe = rescue.exe\n");
+  EXPECT_EQ(lines[1].rfind("The site is not verified", 0), 0u);
+  EXPECT_EQ(lines[2].rfind("Metadata:\napp.windows.manifests.version-quad=1.2.3.4 \n", 0), 0u);
+  EXPECT_EQ(lines[3], "Parsed metadata:");
+  EXPECT_EQ(lines[4], "app.windows.manifests.msix.update-escape-hatch.exe = rescue.exe\n");
   EXPECT_EQ(lines.back(), "zz.unknown = 1\n");
 }
 
@@ -141,6 +143,60 @@ TEST_F(FetchMetadata, FailuresGiveNothing) {
   burned_in_settings.site_base_url = "not a url/";
   EXPECT_THROW(fetch_metadata(), platform::PlatformError);
   EXPECT_TRUE(http.requests.empty());
+}
+
+// With a key only the file's own signature makes it count (without, see FillsTheRecord...).
+TEST_F(FetchMetadata, WithAKeyOnlyItsOwnSignatureMakesTheFileCount) {
+  const std::string body = "app.windows.manifests.version-quad=1.2.3.4\n";
+  const auto signature = [](const std::string& name, const std::string& content) {
+    return testing::FakeCrypto::sign(sha256_of(signed_message(name, sha256_of(content))));
+  };
+  http.serve(url, body);
+  burned_in_settings.update_key = "the vendor's key";
+  const std::pair<const char*, std::string> refused[] = {
+      {"could not be downloaded (Status 404.)", ""},
+      {"not signed with this application's key", signature("metadata.properties", body + " ")},
+      {"not signed with this application's key", signature("App.cer", body)},
+  };
+  for (const auto& [why, bytes] : refused) {
+    http.serve(url + ".sig", bytes, bytes.empty() ? 404 : 200);
+    const size_t mark = fake.debug.text().size();
+    EXPECT_EQ(fetch_metadata(), nullptr);
+    const std::string log = fake.debug.text().substr(mark);
+    EXPECT_NE(log.find("Ignoring the metadata: The signature of metadata.properties did not "
+                       "match: "),
+              std::string::npos);
+    EXPECT_NE(log.find(why), std::string::npos) << log;
+    EXPECT_EQ(log.find("Metadata:"), std::string::npos) << "an unsigned file is not the site's";
+  }
+  http.serve(url + ".sig", signature("metadata.properties", body));
+  EXPECT_EQ(fetch_metadata()->version_quad, "1.2.3.4");
+}
+
+// The budget covers the file and its signature; once spent, nothing more is asked or used.
+TEST_F(FetchMetadata, ABudgetSpentSkipsTheCheck) {
+  using Limits = std::vector<std::optional<std::chrono::milliseconds>>;
+  const std::chrono::milliseconds budget(5000);
+  burned_in_settings.update_key = "the vendor's key";
+  http.serve(url, "a=b");
+  http.serve(url + ".sig", std::string(64, 's'));
+  const std::tuple<uint64_t, uint64_t, Limits> cases[] = {
+      {6000, 0, {budget}},                                  // the metadata stalls past the budget
+      {5000, 0, {budget}},                                  // it arrives as the budget ends
+      {4990, 30, {budget, std::chrono::milliseconds(10)}},  // the signature gets what is left
+  };
+  for (const auto& [metadata_ms, signature_ms, limits] : cases) {
+    http.time_limits.clear();
+    http.on_get_buffer = [&](const std::string& uri) {
+      fake.system.tick_count += uri == url ? metadata_ms : signature_ms;
+    };
+    const size_t mark = fake.debug.text().size();
+    EXPECT_EQ(fetch_metadata(budget), nullptr);
+    EXPECT_EQ(fake.debug.text().substr(mark).find("Update check skipped: the site did not answer "
+                                                  "within 5000 ms.\n"),
+              std::string("Downloading metadata...").size());
+    EXPECT_EQ(http.time_limits, limits);
+  }
 }
 
 }  // namespace

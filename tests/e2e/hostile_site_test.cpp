@@ -1,6 +1,7 @@
-// A hostile or broken site against every download path of the installer, with real HTTP, files
-// and deployment service (the shell is faked, so the test sees every program start). A fault
-// that damages or withholds the body must fail: nothing started, no cut file left as the target.
+// A hostile or broken site against every download path of the installer, with real HTTP, files,
+// signature checks and deployment service (the shell is faked, so the test sees every program
+// start and import). A fault that damages or withholds the body, or a file whose signature does
+// not match the burned-in key, must fail: nothing started, no cut file left as the target.
 // A slow drip of a whole body must succeed intact (the stall time-out measures silence). An
 // endless body streamed into a program file would take minutes to reach its 4 GiB cap (a small
 // cap is checked in download_test.cpp), so there the user's Cancel ends it, as in practice.
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <thread>
@@ -74,9 +76,7 @@ class HostileSite : public testing::SiteTest {
     work_.write("rescue.exe", rescue_body_);
     work_.write("Setup.exe", installer_body_);
     work_.write("payload.bin", pattern(20000, 'p'));
-    make_site(version, {"--file", work_.path("payload.bin=data/payload.bin"), "--installer-name",
-                        "Setup.exe", "--site-file", work_.path("rescue.exe=rescue.exe"),
-                        "--site-file", work_.path("Setup.exe=Setup.exe")});
+    sign_site("");
     // Short enough that the stall cases take a moment, far above the drip's pauses: for the
     // installer's transfers and for the stand-in's deployment service.
     platform::HttpTimeouts short_stall;
@@ -99,6 +99,7 @@ class HostileSite : public testing::SiteTest {
     setenv("TREVALON_PLATFORM_ROOT", root.c_str(), 1);
     testing::ScopedFakePlatform fake;
     fake.services().http = platform::backend_services().http;
+    fake.services().crypto = platform::backend_services().crypto;
     fake.services().packages = standin::package_manager();
     fake.package.has_identity = true;
     burned_in_settings.site_base_url = base_url();
@@ -106,6 +107,7 @@ class HostileSite : public testing::SiteTest {
     burned_in_settings.certificate_file_name = "Hostile.cer";
     burned_in_settings.installer_file_name = "Setup.exe";
     burned_in_settings.package_full_name = full_name(version);
+    burned_in_settings.update_key = update_key_;
     const std::string temp_folder = fake.scratch.path(burned_in_settings.package_full_name) + "/";
     create_progress_window();
 
@@ -159,8 +161,11 @@ class HostileSite : public testing::SiteTest {
     }
     if (!result.success) {
       // The error box shows what report_error put on the clipboard; the log, what was ignored.
+      // The line that says why, when there is one.
       const std::string detail = fake.clipboard.text.value_or(fake.debug.text());
-      result.how += ": " + detail.substr(0, detail.find('\n'));
+      const size_t why = detail.find("did not match");
+      const size_t line = why == std::string::npos ? 0 : detail.rfind('\n', why) + 1;
+      result.how += ": " + detail.substr(line, detail.find('\n', line) - line);
       // Whatever arrived, nothing from the site may have been started.
       EXPECT_TRUE(fake.shell.calls.empty()) << fake.shell.calls.front().file;
     }
@@ -210,7 +215,19 @@ class HostileSite : public testing::SiteTest {
     }
   }
 
+  // Publishes the site, signed with the key `key` made (nothing signed for none).
+  void sign_site(const std::string& key) {
+    std::vector<std::string> options = {
+        "--file",           work_.path("payload.bin=data/payload.bin"),
+        "--installer-name", "Setup.exe",
+        "--site-file",      work_.path("rescue.exe=rescue.exe"),
+        "--site-file",      work_.path("Setup.exe=Setup.exe")};
+    if (!key.empty()) options.insert(options.end(), {"--signing-key", sandbox_.path(key + ".pem")});
+    make_site(version, options);
+  }
+
   testing::ScratchFolder work_;
+  std::string update_key_;
   const std::string rescue_body_ = pattern(48 * 1024, 'r');
   const std::string installer_body_ = pattern(64 * 1024, 'i');
   int cases_ = 0;
@@ -230,6 +247,49 @@ TEST_F(HostileSite, NoFaultIsTakenAsSuccessAndNoPartialProgramIsStarted) {
       // Without a fault, or with a slow drip of the whole body, the path must succeed.
       const bool delivers = fault == "none" || fault.starts_with("drip");
       EXPECT_EQ(result.success, delivers) << result.how;
+    }
+  }
+}
+
+// Every way a file can fail its signature, for each file the installer acts on: nothing accepted,
+// started or imported, and nothing kept under the file's name.
+TEST_F(HostileSite, WithAKeyBurnedInOnlyTheVendorsSignatureOfEachFileCounts) {
+  make_key("other");
+  update_key_ = make_key("vendor");
+  sign_site("other");
+  const fs::path by_other_key = work_.path("by-other-key");
+  fs::copy(site_, by_other_key);
+  sign_site("vendor");
+  const fs::path signed_site = work_.path("signed");
+  fs::copy(site_, signed_site);
+
+  for (size_t i = 0; i < 4; ++i) {
+    const std::string file = paths[i].site_file;
+    const auto take = [&](const fs::path& from, const std::string& as) {
+      fs::copy_file(from / as, site_ / file, fs::copy_options::overwrite_existing);
+      fs::copy_file(from / (as + ".sig"), site_ / (file + ".sig"),
+                    fs::copy_options::overwrite_existing);
+    };
+    for (const std::string tampering :
+         {"intact", "one byte changed", "another signed file", "no signature", "another key"}) {
+      SCOPED_TRACE(std::string(paths[i].name) + ", " + tampering);
+      fs::remove_all(site_);
+      fs::copy(signed_site, site_);
+      if (tampering == "one byte changed") {
+        std::string body = read_file(site_ / file);
+        body[body.size() / 2] ^= 0x20;
+        std::ofstream(site_ / file, std::ios::binary) << body;
+      } else if (tampering == "another signed file") {
+        take(signed_site, paths[(i + 1) % 4].site_file);
+      } else if (tampering == "no signature") {
+        fs::remove(site_ / (file + ".sig"));
+      } else if (tampering == "another key") {
+        take(by_other_key, file);
+      }
+      const Attempt result = attempt(paths[i], "none");
+      EXPECT_EQ(result.success, tampering == "intact") << result.how;
+      EXPECT_TRUE(result.success || result.how.find("did not match") != std::string::npos)
+          << result.how;
     }
   }
 }

@@ -1,5 +1,6 @@
 // The reinstall chain end to end, started by the site's escape hatch: back the data up, remove
 // the package, install again, restore the data and start the application with its command line.
+// The site is signed and every installer carries the key: each file the chain takes is checked.
 
 #include <gtest/gtest.h>
 
@@ -41,6 +42,11 @@ const std::vector<std::string> options = {"--installer", "installer.exe", "--agg
 class Reinstall : public SiteTest {
  protected:
   Reinstall() : SiteTest("Reinstall", 120s) {}
+
+  void SetUp() override {
+    SiteTest::SetUp();
+    sign_with_new_key();
+  }
 
   fs::path data() const { return sandbox_.root() / "data" / family_name(); }
   fs::path backups() const { return sandbox_.tmp() / family_name(); }
@@ -172,7 +178,8 @@ TEST_F(Reinstall, TheEscapeHatchReinstallsAndTheDataAndCommandLineSurvive) {
 
 // Every way a reinstall can fail before the package goes leaves everything as it was: exit 1.
 TEST_F(Reinstall, AReinstallThatCannotCompleteRemovesNothing) {
-  publish(old_version, options);  // the site offers no installer.exe
+  // The site offers no installer.exe, only an older one under another name.
+  publish(old_version, options, {}, {"--site-file", bin_dir + "/pellora=older-setup.exe"});
   install_from_site();
   fill_data_folders();
   const DataFiles before = data_files(data());
@@ -213,12 +220,21 @@ TEST_F(Reinstall, AReinstallThatCannotCompleteRemovesNothing) {
        "Failed to download " + base_url() + "installer.exe due to error: ", "Not found (404)."},
       {"the temporary folder is a file", published(), "The program's temporary folder",
        temporary.string() + " cannot be used, because it is not a folder", true},
+      // Another file the vendor signed, with its signature, served as the installer.
+      {"a signed file of another name as the installer", published(),
+       "Failed to download " + base_url() + "installer.exe due to error: ",
+       "The signature of installer.exe did not match: it was not signed with this application's "
+       "key."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(wait_for_chain_to_end());
     fs::remove_all(temporary);
     if (c.temporary_folder_in_the_way) std::ofstream(temporary) << "in the way";
+    if (c.what.starts_with("a signed file")) {
+      fs::copy_file(site_ / "older-setup.exe", site_ / "installer.exe");
+      fs::copy_file(site_ / "older-setup.exe.sig", site_ / "installer.exe.sig");
+    }
     const ProgramOutcome outcome = sandbox_.run(
         reinstaller.string(), {"TREVALON_INTERNAL_UPDATE_MODE=3"}, 60s, environment(c.environment));
     EXPECT_EQ(outcome.code(), 1) << outcome.err;

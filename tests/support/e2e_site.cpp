@@ -87,6 +87,7 @@ void SiteTest::burn_installer(const fs::path& out, const std::string& version,
   command.insert(command.end(), {"--launch-uri", "trevalon-" + lower(name_) + ":open"});
   command.insert(command.end(), {"--package-full-name", full_name(version)});
   command.insert(command.end(), {"--app-exe", app_exe_, "--certificate", name_ + ".cer"});
+  if (!signing_key_.empty()) command.insert(command.end(), {"--update-key", signing_key_ + ".pub"});
   command.insert(command.end(), options.begin(), options.end());
   run_tool(command);
 }
@@ -118,11 +119,27 @@ void SiteTest::make_site(const std::string& version,
   command.insert(command.end(), {"--base-url", base_url(), "--name", "Trevalon." + name_});
   command.insert(command.end(), {"--publisher", publisher(), "--version", version});
   command.insert(command.end(), {"--certificate", name_ + ".cer"});
+  if (!signing_key_.empty()) command.insert(command.end(), {"--signing-key", signing_key_});
   command.insert(command.end(), options.begin(), options.end());
   run_tool(command);
   fs::create_directories(sandbox_.root() / "trust");
   fs::copy_file(site_ / (name_ + ".cer"), sandbox_.root() / "trust" / (name_ + ".cer"),
                 fs::copy_options::overwrite_existing);
+}
+
+std::string SiteTest::make_key(const std::string& name) const {
+  const std::string pem = sandbox_.path(name + ".pem").string();
+  const std::string openssl = "/usr/bin/openssl";
+  run_tool({openssl, "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", pem});
+  run_tool({openssl, "ec", "-in", pem, "-pubout", "-out", pem + ".pub"});
+  run_tool({openssl, "ec", "-in", pem, "-pubout", "-outform", "DER", "-out", pem + ".der"});
+  const std::string der = read_file(pem + ".der");
+  return der.substr(der.size() - 64);
+}
+
+void SiteTest::sign_with_new_key() {
+  make_key("vendor-key");
+  signing_key_ = sandbox_.path("vendor-key.pem").string();
 }
 
 void SiteTest::install_from_site() const {

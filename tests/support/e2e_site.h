@@ -61,6 +61,10 @@ class SiteTest : public ::testing::Test {
   void publish(const std::string& version, const std::vector<std::string>& options,
                std::vector<std::string> files = {},
                const std::vector<std::string>& extra = {}) const;
+  // Makes the P-256 key pair <name>.pem(.pub) in the sandbox; returns the public X and Y.
+  std::string make_key(const std::string& name) const;
+  // From now on the site is signed with a new key, and every installer burned carries it.
+  void sign_with_new_key();
   // Installs what the site offers through the store itself, as an earlier run would have.
   void install_from_site() const;
 
@@ -75,6 +79,7 @@ class SiteTest : public ::testing::Test {
   PlatformSandbox sandbox_;
   std::filesystem::path site_;
   std::unique_ptr<SiteServer> server_;
+  std::string signing_key_;  // the private key's PEM file; empty: nothing signed
 };
 
 }  // namespace pellora::testing

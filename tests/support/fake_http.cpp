@@ -65,7 +65,13 @@ FakeHttp::Resource FakeHttp::find(const std::string& uri) {
   return found->second;
 }
 
-std::vector<uint8_t> FakeHttp::get_buffer(const std::string& uri, uint64_t max_bytes) {
+std::vector<uint8_t> FakeHttp::get_buffer(const std::string& uri, uint64_t max_bytes,
+                                          std::optional<std::chrono::milliseconds> time_limit) {
+  {
+    std::lock_guard lock(mutex_);
+    time_limits.push_back(time_limit);
+  }
+  if (on_get_buffer) on_get_buffer(uri);
   Resource resource = find(uri);
   if (resource.error) throw *resource.error;
   if (resource.status < 200 || resource.status > 299) throw status_error(resource.status);

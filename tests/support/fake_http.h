@@ -1,6 +1,8 @@
 #pragma once
 // A fake HTTP client serving bodies from memory, with failures on request.
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -22,7 +24,8 @@ class FakeHttp final : public platform::Http {
   };
 
   void set_timeouts(const platform::HttpTimeouts&) override {}
-  std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes) override;
+  std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes,
+                                  std::optional<std::chrono::milliseconds> time_limit) override;
   std::unique_ptr<platform::HttpResponse> get_headers(const std::string& uri) override;
 
   void serve(const std::string& uri, std::string body, uint32_t status = 200);
@@ -30,6 +33,9 @@ class FakeHttp final : public platform::Http {
 
   std::map<std::string, Resource> resources;
   std::vector<std::string> requests;
+  std::vector<std::optional<std::chrono::milliseconds>> time_limits;  // of each get_buffer
+  // Called before each get_buffer answers, where a test lets time pass.
+  std::function<void(const std::string& uri)> on_get_buffer;
   size_t chunk_size = 8192;
 
  private:

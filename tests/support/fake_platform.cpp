@@ -173,6 +173,10 @@ void FakeCurrentPackage::require_identity() const {
   }
 }
 
+std::unique_ptr<platform::Sha256> FakeCrypto::start_sha256() {
+  return platform::backend_services().crypto->start_sha256();
+}
+
 ScopedFakePlatform::ScopedFakePlatform()
     : saved_services_(platform::services()), saved_settings_(burned_in_settings) {
   platform::Services& s = platform::services();
@@ -184,6 +188,7 @@ ScopedFakePlatform::ScopedFakePlatform()
   s.shell = &shell;
   s.current_package = &package;
   s.files = platform::backend_services().files;
+  s.crypto = &crypto;
   system.temp_path_value = scratch.path() + platform::backend_services().system->path_separator();
   reset_progress_window_for_tests();
   update_mode = '0';

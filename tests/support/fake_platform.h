@@ -50,6 +50,7 @@ class FakeSystem final : public platform::System {
   uint32_t process_id() override { return 4242; }
   // Recorded, then `on_sleep` is called.
   void sleep_ms(uint32_t milliseconds) override;
+  uint64_t tick_count_ms() override { return tick_count; }
   std::string module_file_name() override { return module_file_name_value; }
   std::string temp_path() override { return temp_path_value; }
   std::optional<std::string> get_env(const std::string& name) override;
@@ -62,6 +63,7 @@ class FakeSystem final : public platform::System {
   std::string format_message(uint32_t code) override;
 
   std::vector<uint32_t> sleeps;
+  uint64_t tick_count = 1000;
   std::function<void(uint32_t)> on_sleep;
   std::string module_file_name_value = "/opt/pellora/pellora";
   std::string temp_path_value;
@@ -130,6 +132,19 @@ class FakeShell final : public platform::Shell {
   uint32_t failure_error = 0;
 };
 
+// The system's SHA-256, and a stand-in signature that needs no key: the digest twice.
+class FakeCrypto final : public platform::Crypto {
+ public:
+  std::unique_ptr<platform::Sha256> start_sha256() override;
+  bool verify_p256(std::span<const uint8_t>, const platform::Sha256Digest& digest,
+                   std::span<const uint8_t> signature) override {
+    return std::string(signature.begin(), signature.end()) == sign(digest);
+  }
+  static std::string sign(const platform::Sha256Digest& digest) {
+    return std::string(digest.begin(), digest.end()) + std::string(digest.begin(), digest.end());
+  }
+};
+
 // Without identity every call but the first raises the platform's no-package error.
 class FakeCurrentPackage final : public platform::CurrentPackage {
  public:
@@ -177,6 +192,7 @@ class ScopedFakePlatform {
   FakeClipboard clipboard;
   FakeShell shell;
   FakeCurrentPackage package;
+  FakeCrypto crypto;
 
  private:
   platform::Services saved_services_;

@@ -2,7 +2,8 @@
 # pellora.exe's deployments under Wine, through the Windows backend's Runtime calls and the
 # stand-in Runtime (standin/runtime/, put into the prefix by standin_runtime_setup.sh):
 #   deployment_test.sh SCENARIO WINE PELLORA_EXE PROBE_EXE LINUX_TOOLS_DIR SCREENSHOTS_DIR
-# SCENARIO is first-install, untrusted-signer, busy-store, cancel or removal. WINE is
+# SCENARIO is first-install, untrusted-signer, tampered-certificate, busy-store, cancel or removal.
+# WINE is
 # scripts/wine; the Linux tools are burn and site-server of the default build. Needs an X display
 # of at least 1600 x 1200. The screenshots stay in SCREENSHOTS_DIR for a person to look at.
 #
@@ -55,6 +56,19 @@ printf '<?xml version="1.0" encoding="utf-8"?>\n<AppInstaller Version="1.0.0.0"/
   >"$work/site/App.appinstaller"
 printf 'test certificate \x01\x02\x03\n' >"$work/site/Test.cer"
 printf 'MZ new installer\n' >"$work/site/installer.exe"
+# The site is signed and pellora.exe carries the key, so bcrypt checks every file it acts on.
+openssl ecparam -name prime256v1 -genkey -noout -out "$work/key.pem"
+openssl ec -in "$work/key.pem" -pubout -out "$work/key.pub.pem" 2>/dev/null
+for name in Test.cer installer.exe; do
+  printf 'trevalon-site-file/1\n%s\n%s' "$name" "$(sha256sum "$work/site/$name" | cut -d' ' -f1)" |
+    openssl dgst -sha256 -sign "$work/key.pem" |
+    python3 -c 'import sys  # the DER sequence of r and s, as r || s
+d, i, out = sys.stdin.buffer.read(), 2, b""
+for _ in range(2):
+    n = d[i + 1]; out += d[i + 2:i + 2 + n].lstrip(b"\0").rjust(32, b"\0"); i += 2 + n
+sys.stdout.buffer.write(out)' >"$work/site/$name.sig"
+done
+if [ "$scenario" = tampered-certificate ]; then printf 'x' >>"$work/site/Test.cer"; fi
 "$tools/site-server" --root "$work/site" --port-file "$work/port" >"$work/site.log" 2>&1 &
 site_pid=$!
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
@@ -63,7 +77,8 @@ site=http://127.0.0.1:$(cat "$work/port")/
 package=DeployTest_1.0.0.0_x64__test
 "$tools/burn" installer "$pellora" "$work/pellora.exe" --site-base-url "$site" \
   --appinstaller App.appinstaller --launch-uri trevalon-e2e: --package-full-name "$package" \
-  --app-exe app.exe --certificate Test.cer --installer installer.exe >/dev/null
+  --app-exe app.exe --certificate Test.cer --installer installer.exe \
+  --update-key "$work/key.pub.pem" >/dev/null
 
 # A Wine desktop gives the dialog a frame and the keyboard (there is no window manager).
 desktop=pellora-deploy-$$
@@ -163,6 +178,7 @@ case $scenario in
     expect_log 1 "4 attempts remaining."
     expect_log 1 "Result: op.status: 3 op.error: -2146762487 code=-2146762487, IsRegistered=0"
     cmp -s "$work/site/Test.cer" "$temp_unix/Test.cer" || fail "the certificate was not downloaded"
+    expect_log 1 "Signature verified: ${site}Test.cer"
     # PowerShell's single-quoted literal takes an apostrophe written twice.
     quoted_path="${temp//\'/\'\'}\\Test.cer"
     expected="Import-Certificate -FilePath '$quoted_path' -CertStoreLocation \"Cert:\\LocalMachine\\TrustedPeople\""
@@ -173,6 +189,21 @@ case $scenario in
     esac
     [ "$(grep -c '^add ' "$standin/record.txt")" = 2 ] || fail "the deployment was not tried twice"
     grep -q '"trevalon-e2e:"' "$launched" || fail "the launch URI was not opened"
+    ;;
+
+  tampered-certificate)
+    deployments \
+      "error=0x800B0109 progress=Q0,P30 text=error 0x800B0109: The root certificate of the signature in the app package must be trusted."
+    start_pellora
+    box=$("$wine" "$probe" box | tr -d '\r') || fail "no error box"
+    case $box in
+      *"Failed to download ${site}Test.cer due to error: The signature of Test.cer did not match: it was not signed with this application's key."*) ;;
+      *) fail "the error box says: $box" ;;
+    esac
+    press Return
+    expect_exit 1
+    [ ! -e "$powershell" ] || fail "PowerShell was started: $(cat "$powershell")"
+    [ "$(grep -c '^add ' "$standin/record.txt")" = 1 ] || fail "the deployment was tried again"
     ;;
 
   busy-store)

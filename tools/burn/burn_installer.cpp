@@ -1,12 +1,18 @@
 // burn installer IN OUT --site-base-url U --appinstaller F --launch-uri U
 //                       --package-full-name N --app-exe E [--certificate F] [--installer F]
-//                       [--aggressive-updates] [--escape-hatch]
+//                       [--aggressive-updates] [--escape-hatch] [--update-key PUBLIC.pem]
 //
 // Writes the installer's settings over its block: eight NUL-terminated strings (site base URL,
 // appinstaller file, launch URI, package full name, application executable, certificate file,
 // installer file, and an eighth that the installer does not use) and a flag byte (bit 0:
-// aggressive updates, bit 1: escape hatch). The rest of the block and of the program stay as
+// aggressive updates, bit 1: escape hatch). With an update key, the flag byte is followed by
+// "update-key-p256=", the key's X and Y in 128 hexadecimal digits and a NUL: programs that do not
+// know the key stop reading at the flag byte. The rest of the block and of the program stay as
 // they are.
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -35,12 +41,41 @@ constexpr StringOption string_options[] = {
     {"--installer", false},
 };
 
+// The DER SubjectPublicKeyInfo of a P-256 key up to its uncompressed point's X and Y.
+constexpr uint8_t p256_key_prefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48,
+                                       0xce, 0x3d, 0x02, 0x01, 0x06, 0x08, 0x2a, 0x86, 0x48,
+                                       0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
+
+// The X and Y of the P-256 public key in a PEM file, as 128 lower-case hexadecimal digits.
+std::string update_key_hex(const std::string& pem_path) {
+  FILE* file = std::fopen(pem_path.c_str(), "rb");
+  if (file == nullptr) throw BurnError("cannot read the update key " + pem_path);
+  EVP_PKEY* key = PEM_read_PUBKEY(file, nullptr, nullptr, nullptr);
+  std::fclose(file);
+  if (key == nullptr) throw BurnError(pem_path + " holds no PEM public key");
+  unsigned char* der = nullptr;
+  const int length = i2d_PUBKEY(key, &der);
+  EVP_PKEY_free(key);
+  const bool p256 = length == int(sizeof p256_key_prefix) + 64 &&
+                    std::equal(std::begin(p256_key_prefix), std::end(p256_key_prefix), der);
+  std::string hex;
+  for (int i = int(sizeof p256_key_prefix); p256 && i < length; ++i) {
+    static const char digits[] = "0123456789abcdef";
+    hex += digits[der[i] >> 4];
+    hex += digits[der[i] & 0x0f];
+  }
+  OPENSSL_free(der);
+  if (!p256) throw BurnError("the update key in " + pem_path + " is not an ECDSA P-256 key");
+  return hex;
+}
+
 const char* const usage =
     "usage: burn installer IN OUT --site-base-url U --appinstaller F --launch-uri U "
     "--package-full-name N --app-exe E [--certificate F] [--installer F] "
-    "[--aggressive-updates] [--escape-hatch]";
+    "[--aggressive-updates] [--escape-hatch] [--update-key PUBLIC.pem]";
 
 bool is_string_option(const std::string& name) {
+  if (name == "--update-key") return true;
   for (const StringOption& option : string_options) {
     if (name == option.name) return true;
   }
@@ -96,9 +131,15 @@ int burn_installer(const std::vector<std::string>& arguments) {
   record.push_back(0);  // the eighth string, unused
   record.push_back(
       static_cast<uint8_t>((aggressive_updates ? 0x01 : 0) | (escape_hatch ? 0x02 : 0)));
+  if (const auto key = values.find("--update-key"); key != values.end()) {
+    const std::string entry =
+        std::string("update-key-p256=") + update_key_hex(key->second) + std::string(1, '\0');
+    record.insert(record.end(), entry.begin(), entry.end());
+  }
   if (record.size() > installer_block_size) {
     throw BurnError("the settings take " + std::to_string(record.size()) +
-                    " bytes with their NUL bytes and the flag byte, but the block holds only " +
+                    " bytes with their NUL bytes, the flag byte and the update key, but the "
+                    "block holds only " +
                     std::to_string(installer_block_size));
   }
 

@@ -1,5 +1,5 @@
 // make-site: builds a site (package, .appinstaller, metadata.properties, certificate) for the
-// tests and the demo. See the README for the options.
+// tests and the demo, signed with the vendor's key when given one. See docs/make-site.md.
 
 #include <cstring>
 #include <exception>
@@ -22,6 +22,7 @@ constexpr const char* usage =
     "                 [--appinstaller-file NAME] [--certificate NAME]\n"
     "                 [--metadata-version V] [--installer-name NAME]\n"
     "                 [--metadata KEY=VALUE]... [--no-metadata] [--manifest-version V]\n"
+    "                 [--signing-key PRIVATE.pem]\n"
     "       make-site --print-full-name --name NAME --publisher DN --version A.B.C.D\n"
     "                 [--architecture ARCH]\n";
 
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
         {"--certificate", &options.certificate_file},
         {"--metadata-version", &options.metadata_version},
         {"--installer-name", &options.installer_name},
+        {"--signing-key", &options.signing_key},
     };
     const std::map<std::string, std::vector<trevalon::make_site::PackageFile>*> file_lists = {
         {"--file", &options.files},

@@ -1,6 +1,8 @@
 #include "tools/make-site/site_builder.h"
 
+#include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <sys/stat.h>
 #include <zip.h>
@@ -196,7 +198,70 @@ void write_certificate(const std::string& path, const std::string& publisher) {
   OPENSSL_free(der);
 }
 
+std::string read_whole_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string sha256_hex(const std::string& content) {
+  unsigned char digest[32];
+  unsigned int length = 0;
+  if (EVP_Digest(content.data(), content.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("cannot hash a site file");
+  }
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char byte : digest) {
+    hex += digits[byte >> 4];
+    hex += digits[byte & 0x0f];
+  }
+  return hex;
+}
+
 }  // namespace
+
+std::string sign_site_file(const std::string& private_key_pem_path, const std::string& name,
+                           const std::string& content) {
+  FILE* file = std::fopen(private_key_pem_path.c_str(), "rb");
+  if (file == nullptr) throw std::runtime_error("cannot read " + private_key_pem_path);
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+      PEM_read_PrivateKey(file, nullptr, nullptr, nullptr), EVP_PKEY_free);
+  std::fclose(file);
+  char group[64] = {};
+  if (key == nullptr || !EVP_PKEY_is_a(key.get(), "EC") ||
+      EVP_PKEY_get_group_name(key.get(), group, sizeof group, nullptr) != 1 ||
+      std::string(group) != "prime256v1") {
+    throw std::runtime_error(private_key_pem_path + " holds no ECDSA P-256 private key (PEM)");
+  }
+  const std::string message = "trevalon-site-file/1\n" + name + "\n" + sha256_hex(content);
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                  EVP_MD_CTX_free);
+  size_t length = 0;
+  if (EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
+      EVP_DigestSign(context.get(), nullptr, &length,
+                     reinterpret_cast<const unsigned char*>(message.data()), message.size()) != 1) {
+    throw std::runtime_error("cannot sign " + name);
+  }
+  std::string der(length, '\0');
+  if (EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(der.data()), &length,
+                     reinterpret_cast<const unsigned char*>(message.data()), message.size()) != 1) {
+    throw std::runtime_error("cannot sign " + name);
+  }
+  // OpenSSL writes the DER sequence of r and s; the site carries r || s, as bcrypt takes it.
+  const unsigned char* cursor = reinterpret_cast<const unsigned char*>(der.data());
+  std::unique_ptr<ECDSA_SIG, decltype(&ECDSA_SIG_free)> signature(
+      d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(length)), ECDSA_SIG_free);
+  std::string raw(64, '\0');
+  if (signature == nullptr ||
+      BN_bn2binpad(ECDSA_SIG_get0_r(signature.get()), reinterpret_cast<unsigned char*>(raw.data()),
+                   32) != 32 ||
+      BN_bn2binpad(ECDSA_SIG_get0_s(signature.get()),
+                   reinterpret_cast<unsigned char*>(raw.data()) + 32, 32) != 32) {
+    throw std::runtime_error("cannot encode the signature of " + name);
+  }
+  return raw;
+}
 
 std::string encode_entry_name(const std::string& path) {
   static constexpr char hex[] = "0123456789ABCDEF";
@@ -282,6 +347,18 @@ void build_site(const SiteOptions& options) {
   }
   if (!options.certificate_file.empty()) {
     write_certificate(options.out + "/" + options.certificate_file, options.publisher);
+  }
+
+  if (!options.signing_key.empty()) {
+    std::vector<std::string> signed_files;
+    if (options.metadata_file) signed_files.push_back("metadata.properties");
+    if (!options.certificate_file.empty()) signed_files.push_back(options.certificate_file);
+    for (const PackageFile& file : options.site_files) signed_files.push_back(file.destination);
+    for (const std::string& relative : signed_files) {
+      const std::string path = options.out + "/" + relative;
+      const std::string name = std::filesystem::path(relative).filename().string();
+      write_file(path + ".sig", sign_site_file(options.signing_key, name, read_whole_file(path)));
+    }
   }
 }
 

@@ -35,7 +35,16 @@ struct SiteOptions {
   std::string installer_name;            // windows.exe-installer-name when set
   std::vector<std::pair<std::string, std::string>> metadata;  // further metadata keys
   bool metadata_file = true;
+  // A PEM ECDSA P-256 private key: metadata.properties, the certificate and the site files get a
+  // detached signature beside them ("<file>.sig"). Nothing is signed when empty.
+  std::string signing_key;
 };
+
+// The signature the installer checks for a site file called `name` with `content`: r || s of
+// an ECDSA P-256 signature over SHA-256 of "trevalon-site-file/1\n" + name + "\n" + the
+// content's SHA-256 in lower-case hexadecimal. Throws std::runtime_error.
+std::string sign_site_file(const std::string& private_key_pem_path, const std::string& name,
+                           const std::string& content);
 
 // Percent-encodes a package path as package entry names are written ("a b" -> "a%20b").
 std::string encode_entry_name(const std::string& path);

@@ -92,7 +92,9 @@ namespace {
 
 class CurlResponse final : public HttpResponse {
  public:
-  CurlResponse(const std::string& uri, const HttpTimeouts& timeouts) : timeouts_(timeouts) {
+  CurlResponse(const std::string& uri, const HttpTimeouts& timeouts,
+               std::optional<Clock::time_point> deadline = std::nullopt)
+      : timeouts_(timeouts), deadline_(deadline) {
     easy_ = curl_library().easy_init();
     multi_ = curl_library().multi_init();
     if (easy_ == nullptr || multi_ == nullptr) {
@@ -249,12 +251,20 @@ class CurlResponse final : public HttpResponse {
       curl_off_t connected = 0;
       curl_library().easy_getinfo(easy_, CURLINFO_CONNECT_TIME_T, &connected);
       const auto now = Clock::now();
+      if (deadline_ && now >= *deadline_) throw timeout_error();
       if (connected == 0) {
         last_activity_ = now;
       } else if (now - last_activity_ > std::chrono::milliseconds(timeouts_.stall_ms)) {
         throw timeout_error();
       }
-      curl_library().multi_poll(multi_, nullptr, 0, 100, nullptr);
+      // Never sleep past the deadline: the time limit is what a waiting user sees.
+      int poll_ms = 100;
+      if (deadline_) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(*deadline_ - now).count() + 1;
+        if (left < poll_ms) poll_ms = static_cast<int>(left);
+      }
+      curl_library().multi_poll(multi_, nullptr, 0, poll_ms, nullptr);
     }
   }
 
@@ -278,6 +288,7 @@ class CurlResponse final : public HttpResponse {
   }
 
   HttpTimeouts timeouts_;
+  std::optional<Clock::time_point> deadline_;
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
   std::mutex multi_mutex_;  // keeps a cancel's wakeup away from the cleanup
@@ -314,8 +325,11 @@ class CurlHttp final : public Http {
     timeouts_ = timeouts;
   }
 
-  std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes) override {
-    CurlResponse response(uri, timeouts());
+  std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes,
+                                  std::optional<std::chrono::milliseconds> time_limit) override {
+    std::optional<Clock::time_point> deadline;
+    if (time_limit) deadline = Clock::now() + *time_limit;
+    CurlResponse response(uri, timeouts(), deadline);
     response.wait_for_headers();
     return read_whole_body(response, max_bytes);
   }

@@ -15,6 +15,7 @@ Services backend_services() {
   s.current_package = posix::current_package();
   s.clipboard = posix::clipboard();
   s.window = posix::window_surface();
+  s.crypto = posix::crypto();
   return s;
 }
 

@@ -15,5 +15,6 @@ PackageManager* package_manager();
 CurrentPackage* current_package();
 Clipboard* clipboard();
 WindowSurface* window_surface();
+Crypto* crypto();
 
 }  // namespace pellora::platform::posix

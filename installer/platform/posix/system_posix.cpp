@@ -45,6 +45,11 @@ class PosixSystem final : public System {
 
   uint32_t process_id() override { return static_cast<uint32_t>(::getpid()); }
 
+  uint64_t tick_count_ms() override {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+  }
   void sleep_ms(uint32_t milliseconds) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }

@@ -6,7 +6,7 @@ if(MSVC)
   # The runtime's environment functions are the ones named for the job; no "_s" variants wanted.
   target_compile_definitions(pellora_backend PUBLIC _CRT_SECURE_NO_WARNINGS)
 endif()
-target_link_libraries(pellora_backend PUBLIC winhttp gdiplus comctl32 shell32 ole32 runtimeobject netapi32
+target_link_libraries(pellora_backend PUBLIC winhttp bcrypt gdiplus comctl32 shell32 ole32 runtimeobject netapi32
   user32 gdi32 advapi32)
 
 # Applied to every program built on the installer's entry: the GUI subsystem with the wide

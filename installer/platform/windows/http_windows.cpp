@@ -142,8 +142,9 @@ Session& session() {
 
 class WinHttpResponse final : public HttpResponse {
  public:
-  WinHttpResponse(const std::string& uri, const HttpTimeouts& timeouts)
-      : timeouts_(timeouts), state_(std::make_shared<RequestState>()) {
+  WinHttpResponse(const std::string& uri, const HttpTimeouts& timeouts,
+                  std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt)
+      : timeouts_(timeouts), deadline_(deadline), state_(std::make_shared<RequestState>()) {
     if (session().get() == nullptr) throw winhttp_error(session().error());
     const std::wstring wide_uri = to_utf16(uri);
     URL_COMPONENTS parts{};
@@ -236,9 +237,10 @@ class WinHttpResponse final : public HttpResponse {
       if (!start()) throw winhttp_error(GetLastError());
     }
     std::unique_lock lock(state_->mutex);
-    const bool ended =
-        state_->signal.wait_for(lock, std::chrono::milliseconds(timeouts_.stall_ms),
-                                [&] { return state_->operation_done || state_->cancelled; });
+    auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeouts_.stall_ms);
+    if (deadline_ && *deadline_ < give_up) give_up = *deadline_;
+    const bool ended = state_->signal.wait_until(
+        lock, give_up, [&] { return state_->operation_done || state_->cancelled; });
     if (state_->cancelled) throw cancelled_error();
     if (!ended) {
       lock.unlock();
@@ -314,6 +316,7 @@ class WinHttpResponse final : public HttpResponse {
   }
 
   const HttpTimeouts timeouts_;
+  const std::optional<std::chrono::steady_clock::time_point> deadline_;
   std::shared_ptr<RequestState> state_;
   std::mutex request_mutex_;  // keeps a cancel's close away from a call starting on the handle
   InternetHandle connection_;
@@ -330,8 +333,11 @@ class WinHttp final : public Http {
     timeouts_ = timeouts;
   }
 
-  std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes) override {
-    WinHttpResponse response(uri, timeouts());
+  std::vector<uint8_t> get_buffer(const std::string& uri, uint64_t max_bytes,
+                                  std::optional<std::chrono::milliseconds> time_limit) override {
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    if (time_limit) deadline = std::chrono::steady_clock::now() + *time_limit;
+    WinHttpResponse response(uri, timeouts(), deadline);
     return read_whole_body(response, max_bytes);
   }
 

@@ -15,6 +15,7 @@ Services backend_services() {
   s.current_package = windows::current_package();
   s.clipboard = windows::clipboard();
   s.window = windows::window_surface();
+  s.crypto = windows::crypto();
   return s;
 }
 

@@ -44,6 +44,7 @@ class WindowsSystem final : public System {
   uint32_t process_id() override { return GetCurrentProcessId(); }
 
   void sleep_ms(uint32_t milliseconds) override { Sleep(milliseconds); }
+  uint64_t tick_count_ms() override { return GetTickCount64(); }
 
   std::string module_file_name() override { return own_program_path(); }
 
