@@ -260,6 +260,22 @@ void unregister_and_delete(const Registration& registration, const std::string& 
 // package folder without a registration, and every registered package's protocols its own.
 void repair_store() {
   remove_tree(staging_folder());
+  // A registration is written as "<full name>.tmp<pid>" and renamed into place: a writer killed
+  // in between leaves that file behind.
+  if (DIR* registrations = ::opendir(registrations_folder().c_str())) {
+    std::vector<std::string> stray;
+    while (const dirent* entry = ::readdir(registrations)) {
+      const std::string name = entry->d_name;
+      const size_t mark = name.rfind(".tmp");
+      if (mark == std::string::npos || mark == 0 || mark + 4 == name.size()) continue;
+      if (name.find_first_not_of("0123456789", mark + 4) == std::string::npos) {
+        stray.push_back(name);
+      }
+    }
+    ::closedir(registrations);
+    for (const std::string& name : stray)
+      std::remove((registrations_folder() + "/" + name).c_str());
+  }
   std::map<std::string, std::vector<Registration>> families;
   for (Registration& registration : installed_packages()) {
     if (!is_directory(installed_folder(registration.full_name))) {

@@ -4,7 +4,7 @@
 //     writes a data tree: files of varied sizes (a few large, many small, as application data
 //     tends to be) in nested folders, adding up to the given size.
 //   appdata_bench round <data-folder> <temp-folder> <package-folder>
-//     backs <data-folder> up as the Local folder into <temp-folder>/appdata.backup, restores it
+//     backs <data-folder> up as the Local folder into <temp-folder>/appdata.backup.1, restores it
 //     into <package-folder>/LocalState, and prints "backup_seconds=... restore_seconds=...".
 
 #include <algorithm>
@@ -101,10 +101,10 @@ int round_trip(const fs::path& data, const fs::path& temp, const fs::path& packa
   services.system->set_env(pellora::appdata_local_cache_variable, empty.string());
 
   auto start = std::chrono::steady_clock::now();
-  const std::string backup = pellora::backup_appdata_under(temp.string() + "/");
+  const std::string backup = pellora::backup_appdata_into((temp / "appdata.backup.1").string());
   const double backup_seconds = seconds_since(start);
   start = std::chrono::steady_clock::now();
-  if (!backup.empty()) pellora::restore_appdata(backup);
+  if (!backup.empty()) pellora::restore_folders(backup);
   const double restore_seconds = seconds_since(start);
   if (backup.empty() || output.failed) return 1;
   std::printf("backup_seconds=%.3f restore_seconds=%.3f\n", backup_seconds, restore_seconds);

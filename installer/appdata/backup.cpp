@@ -1,12 +1,13 @@
 #include "installer/appdata/backup.h"
 
 #include <exception>
+#include <utility>
 
 #include "common/error.h"
+#include "installer/appdata/backup_store.h"
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
-#include "installer/core/temp_directory.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/services.h"
 
@@ -22,21 +23,12 @@ bool succeeded(const platform::ShellFileOperationResult& result) {
   return result.result == 0 && !result.any_aborted;
 }
 
-// A fresh, empty backup folder: an earlier run's folder goes first, whole.
-void create_empty_folder(const std::string& folder) {
-  platform::Files& files = *platform::services().files;
-  if (files.create_directory(folder)) return;
-  if (platform::get_last_error() != platform::win32::already_exists) {
-    throw IOException("CreateDirectoryW failed with error: " + last_error_text());
-  }
-  const platform::ShellFileOperationResult removal = files.shell_delete(folder);
-  if (!succeeded(removal)) {
-    throw IOException("SHFileOperationW(rmdir " + folder + shell_failure_text(removal));
-  }
-  if (!files.create_directory(folder)) {
-    throw IOException("CreateDirectoryW failed with error: " + last_error_text());
-  }
-}
+// Each hand-over variable and the backup's folder for it, in the order they are copied.
+const std::pair<const char*, const char*> handed_over_folders[] = {
+    {appdata_local_cache_variable, "LocalCache"},
+    {appdata_local_variable, "Local"},
+    {appdata_roaming_variable, "Roaming"},
+};
 
 }  // namespace
 
@@ -71,34 +63,43 @@ void shell_copy(const std::string& source, const std::string& destination) {
                     shell_failure_text(result));
 }
 
-std::string backup_appdata(std::string* failure_reason) {
-  return backup_appdata_under(temp_directory(), failure_reason);
+std::string handover_problem() {
+  for (const auto& [variable, name] : handed_over_folders) {
+    const std::string source = read_env_variable(variable);
+    if (source.empty()) {
+      return std::string("the application's ") + name + " data folder was not handed over (" +
+             variable + " is unset or empty)";
+    }
+    try {
+      platform::services().files->ensure_folder_exists(source);
+    } catch (const platform::PlatformError& error) {
+      return std::string("the application's ") + name + " data folder " + source +
+             " cannot be read: " + error.message();
+    }
+  }
+  return {};
 }
 
-std::string backup_appdata_under(const std::string& temp_folder, std::string* failure_reason) {
+std::string backup_appdata_into(const std::string& folder, std::string* failure_reason) {
   const std::string separator = platform::path_separator();
   std::string reason;
   try {
-    const std::string folder = temp_folder + "appdata.backup";
     log_line("Backing up AppData into: " + folder + "\n");
-    // A backup of nothing is no backup: the removal that follows would take the data with it.
-    // Checked before anything is touched, so an earlier backup stays as it is.
-    if (read_env_variable(appdata_local_variable).empty() &&
-        read_env_variable(appdata_roaming_variable).empty() &&
-        read_env_variable(appdata_local_cache_variable).empty()) {
-      throw IOException(std::string("no data folder was handed over (") + appdata_local_variable +
-                        ", " + appdata_roaming_variable + " and " + appdata_local_cache_variable +
-                        " are unset or empty)");
-    }
-    create_empty_folder(folder);
-    copy_folder_from_variable(appdata_local_cache_variable, folder + separator + "LocalCache");
-    copy_folder_from_variable(appdata_local_variable, folder + separator + "Local");
-    copy_folder_from_variable(appdata_roaming_variable, folder + separator + "Roaming");
+    // Checked before anything is written: the removal that follows would take a folder that was
+    // not handed over with it.
+    if (const std::string problem = handover_problem(); !problem.empty())
+      throw IOException(problem);
     platform::Files& files = *platform::services().files;
-    files.ensure_folder_exists(folder);
+    if (!files.create_directory(folder)) {
+      throw IOException("CreateDirectoryW failed with error: " + last_error_text());
+    }
+    for (const auto& [variable, name] : handed_over_folders) {
+      copy_folder_from_variable(variable, folder + separator + name);
+    }
     const std::string command_line_file =
         files.create_file_replace_existing(folder, "cmd_line.txt");
     files.write_text(command_line_file, read_env_variable(original_command_line_variable));
+    mark_backup_complete(folder);
     return folder;
   } catch (const IOException& error) {
     reason = error.what();

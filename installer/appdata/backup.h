@@ -20,17 +20,19 @@ inline constexpr const char* original_command_line_variable =
     "TREVALON_INTERNAL_ORIGINAL_COMMAND_LINE";
 
 void export_appdata_locations();
-// The backup folder's path, or empty when the backup failed (after a log line); then
-// `failure_reason`, when given, receives the backup's error message.
-std::string backup_appdata(std::string* failure_reason = nullptr);
 std::string read_env_variable(const std::string& name);
 void copy_folder_from_variable(const std::string& name, const std::string& destination);
 // Raises IOException on failure.
 void shell_copy(const std::string& source, const std::string& destination);
 
-// backup_appdata with the backup folder made directly inside `temp_folder` (which ends in the
-// separator) instead of temp_directory().
-std::string backup_appdata_under(const std::string& temp_folder,
-                                 std::string* failure_reason = nullptr);
+// Why the handed-over data folders cannot all be backed up, or empty: each variable must name a
+// folder that is there.
+std::string handover_problem();
+// Backs the three handed-over data folders and the command line up into `folder`, a new folder,
+// and marks the backup complete last. Every folder is required: the package's removal deletes
+// them all, so one not handed over is no part of a backup to remove the package after. Returns
+// `folder`, or empty when the backup failed (after a log line); then `failure_reason`, when
+// given, receives why.
+std::string backup_appdata_into(const std::string& folder, std::string* failure_reason = nullptr);
 
 }  // namespace pellora

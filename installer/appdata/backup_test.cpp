@@ -1,12 +1,14 @@
-// Backup and restore against the real file services on a scratch folder; every other service is
-// faked.
+// Backup, restore and the backups' lock against the real file services on a scratch folder;
+// every other service is faked.
 
 #include "installer/appdata/backup.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
+#include "installer/appdata/backup_store.h"
 #include "installer/appdata/restore.h"
 #include "installer/core/state.h"
 #include "tests/support/fake_platform.h"
@@ -19,7 +21,7 @@ namespace fs = std::filesystem;
 class AppDataTest : public ::testing::Test {
  protected:
   AppDataTest() {
-    fs::create_directories(path("tmp"));
+    fs::create_directories(path("family"));
     fake.package.has_identity = true;
     fake.package.local_folder_value = path("package/LocalState");
     fake.package.roaming_folder_value = path("package/RoamingState");
@@ -44,120 +46,165 @@ class AppDataTest : public ::testing::Test {
     fake.system.environment[original_command_line_variable] = command_line;
   }
 
+  // A complete backup as a reinstall leaves it.
+  void make_backup(const std::string& name, const std::string& local_file,
+                   const std::string& content) const {
+    write("family/" + name + "/Local/" + local_file, content);
+    fs::create_directories(path("family/" + name + "/Roaming"));
+    fs::create_directories(path("family/" + name + "/LocalCache"));
+    write("family/" + name + "/cmd_line.txt", "");
+    write("family/" + name + "/" + backup_complete_marker, "");
+  }
+
   testing::ScopedFakePlatform fake;
-  const std::string backup = path("tmp/appdata.backup");
+  const std::string family = path("family/");
 };
 
-TEST_F(AppDataTest, BackupReplacesAnEarlierOneWithEveryFolderAndTheCommandLine) {
-  write("tmp/appdata.backup/Local/stale.txt", "old");
-  write("tmp/appdata.backup/leftover/deep/x", "old");
+TEST_F(AppDataTest, ABackupIsANewNumberedFolderMarkedCompleteLast) {
+  make_backup("appdata.backup.7", "earlier.txt", "earlier");
   publish_data_folders("--open \"my file.txt\"");
+  const std::string backup = next_backup_path(family);
+  ASSERT_EQ(backup, path("family/appdata.backup.8"));
 
-  EXPECT_EQ(backup_appdata_under(path("tmp/")), backup);
+  EXPECT_EQ(backup_appdata_into(backup), backup);
 
   EXPECT_EQ(fake.debug.lines().front(), "Backing up AppData into: " + backup + "\n");
-  EXPECT_EQ(read("tmp/appdata.backup/Local/settings.json"), "{\"theme\":\"dark\"}");
-  EXPECT_EQ(read("tmp/appdata.backup/Roaming/profile.ini"), "name=x");
-  EXPECT_EQ(read("tmp/appdata.backup/LocalCache/thumbs.db"), "thumbs");
-  EXPECT_EQ(read("tmp/appdata.backup/cmd_line.txt"), "--open \"my file.txt\"");
-  EXPECT_FALSE(exists("tmp/appdata.backup/Local/stale.txt"));
-  EXPECT_FALSE(exists("tmp/appdata.backup/leftover"));
+  EXPECT_EQ(read("family/appdata.backup.8/Local/settings.json"), "{\"theme\":\"dark\"}");
+  EXPECT_EQ(read("family/appdata.backup.8/Roaming/profile.ini"), "name=x");
+  EXPECT_EQ(read("family/appdata.backup.8/LocalCache/thumbs.db"), "thumbs");
+  EXPECT_EQ(read("family/appdata.backup.8/cmd_line.txt"), "--open \"my file.txt\"");
+  EXPECT_EQ(read("family/appdata.backup.7/Local/earlier.txt"), "earlier");
+  EXPECT_EQ(complete_backups(family),
+            (std::vector<std::string>{path("family/appdata.backup.7"), backup}));
+  EXPECT_EQ(backup_name_in(family, backup), "appdata.backup.8");
+  EXPECT_EQ(backup_name_in(family, path("family/other")), "");
+  EXPECT_EQ(package_family_name("App_1.0.0.0_arm64__abc"), "App_abc");
 }
 
-TEST_F(AppDataTest, UnsetVariablesSkipTheirFolderAndLeaveAnEmptyCommandLine) {
-  publish_data_folders("");
-  fake.system.environment.erase(appdata_local_cache_variable);
-  fake.system.environment.erase(original_command_line_variable);
-  fake.system.environment[appdata_roaming_variable] = "";
+// The removal deletes every data folder: a backup without one of them is no backup, refused
+// before anything is written. An incomplete backup goes with the next reinstall; complete ones
+// stay.
+TEST_F(AppDataTest, APartialHandoverOrAFailedCopyLeavesNoCompleteBackup) {
+  make_backup("appdata.backup.1", "earlier.txt", "earlier");
+  for (const char* variable : {appdata_local_cache_variable, appdata_roaming_variable}) {
+    publish_data_folders("--x");
+    fake.system.environment[variable] = "";
+    std::string reason;
+    EXPECT_EQ(backup_appdata_into(path("family/appdata.backup.2"), &reason), "");
+    EXPECT_NE(reason.find(" data folder was not handed over (" + std::string(variable) +
+                          " is unset or empty)"),
+              std::string::npos)
+        << reason;
+    EXPECT_FALSE(exists("family/appdata.backup.2"));
+  }
 
-  ASSERT_EQ(backup_appdata_under(path("tmp/")), backup);
-
-  EXPECT_FALSE(exists("tmp/appdata.backup/LocalCache"));
-  EXPECT_FALSE(exists("tmp/appdata.backup/Roaming"));
-  EXPECT_TRUE(exists("tmp/appdata.backup/Local/settings.json"));
-  EXPECT_TRUE(exists("tmp/appdata.backup/cmd_line.txt"));
-  EXPECT_EQ(read("tmp/appdata.backup/cmd_line.txt"), "");
-}
-
-TEST_F(AppDataTest, AFailedCopyOrFolderStopsTheBackupWithItsReason) {
   publish_data_folders("--x");
   fake.system.environment[appdata_local_variable] = path("data/Gone");
-
   std::string reason;
-  EXPECT_EQ(backup_appdata_under(path("tmp/"), &reason), "");
+  EXPECT_EQ(backup_appdata_into(path("family/appdata.backup.2"), &reason), "");
+  EXPECT_EQ(
+      reason.rfind("the application's Local data folder " + path("data/Gone") + " cannot be read: ",
+                   0),
+      0u)
+      << reason;
 
-  const std::string expected = "SHFileOperationW(cp " + path("data/Gone") + ", " + backup +
-                               "/Local) failed with error code: 0x2(fAnyOperationsAborted = 0)";
-  EXPECT_EQ(reason, expected);
-  EXPECT_TRUE(exists("tmp/appdata.backup/LocalCache/thumbs.db"));
-  EXPECT_FALSE(exists("tmp/appdata.backup/Roaming"));
-  EXPECT_FALSE(exists("tmp/appdata.backup/cmd_line.txt"));
-  EXPECT_EQ(fake.debug.lines().back(),
-            "Error backing up app data: " + expected + ". Will continue without backup.\n");
-
-  EXPECT_EQ(backup_appdata_under(path("no/such/")), "");
+  // What a run cut short left is never written into, and goes with the next reinstall.
+  publish_data_folders("--x");
+  write("family/appdata.backup.2/LocalCache/thumbs.db", "partial");
+  EXPECT_EQ(backup_appdata_into(path("family/appdata.backup.2"), &reason), "");
   EXPECT_EQ(fake.debug.lines().back().rfind(
-                "Error backing up app data: CreateDirectoryW failed with error: [3]: ", 0),
+                "Error backing up app data: CreateDirectoryW failed with error: [183]: ", 0),
             0u);
+  EXPECT_EQ(read("family/appdata.backup.2/LocalCache/thumbs.db"), "partial");
+  remove_incomplete_backups(family);
+  EXPECT_FALSE(exists("family/appdata.backup.2"));
+  EXPECT_EQ(complete_backups(family), std::vector<std::string>{path("family/appdata.backup.1")});
 }
 
-// The backup leaves a folder out when its variable was empty (LocalCache, restored first, here);
-// the rest merges into the package's folders, an empty saved folder among them.
-TEST_F(AppDataTest, AFolderTheBackupLeftOutIsSkippedAndTheRestRestored) {
-  write("tmp/appdata.backup/Local/same.txt", "from backup");
-  fs::create_directories(path("tmp/appdata.backup/Roaming"));
-  write("package/LocalState/same.txt", "fresh install");
+// Backups come back oldest first, so the newest copy of a file wins; each that came back whole
+// goes. A folder that does not come back waits in its backup and every newer one, and the text
+// says where.
+TEST_F(AppDataTest, CompleteBackupsAreRestoredInOrderAndKeptUntilEveryFolderIsBack) {
+  make_backup("appdata.backup.2", "same.txt", "older");
+  make_backup("appdata.backup.10", "same.txt", "newer");
+  write("family/appdata.backup.11/Local/unfinished.txt", "x");
   write("package/LocalState/only-new.txt", "stays");
+  write("package/RoamingState", "a file where the folder should be");
+
+  BackupsRestore restore = restore_complete_backups(family);
+  EXPECT_EQ(restore.restored, 0);
+  EXPECT_EQ(restore.failed_backup, path("family/appdata.backup.2"));
+  EXPECT_EQ(restore.outcome.failed_folder, path("package/RoamingState"));
+  EXPECT_EQ(complete_backups(family).size(), 2u);
+  const std::string text = restore_failure_text(restore.failed_backup, restore.outcome);
+  EXPECT_EQ(text.rfind("The application's data could not all be put back: " +
+                           path("package/RoamingState") + " could not be restored (",
+                       0),
+            0u)
+      << text;
+  EXPECT_NE(text.find("A copy of the data is kept in " + path("family/appdata.backup.2") + ";"),
+            std::string::npos);
+
+  // The folders that came back, from both backups, are not put back again over what the
+  // application wrote since.
+  EXPECT_EQ(read("package/LocalState/same.txt"), "newer");
+  write("package/LocalState/same.txt", "written since");
+  fs::remove(path("package/RoamingState"));
   fs::create_directories(path("package/RoamingState"));
-  for (const std::string command_line : {"--open \"my file.txt\"", ""}) {
-    write("tmp/appdata.backup/cmd_line.txt", command_line);
-    forwarded_args = backup;
-
-    restore_appdata(backup);
-
-    EXPECT_EQ(forwarded_args, command_line);
-  }
-  EXPECT_EQ(read("package/LocalState/same.txt"), "from backup");
+  restore = restore_complete_backups(family);
+  EXPECT_EQ(restore.restored, 2);
+  EXPECT_TRUE(restore.outcome.complete());
+  EXPECT_EQ(read("package/LocalState/same.txt"), "written since");
   EXPECT_EQ(read("package/LocalState/only-new.txt"), "stays");
-  EXPECT_EQ(fake.debug.lines(),
-            std::vector<std::string>(
-                2, "The backup holds no LocalCache folder, nothing to restore there.\n"));
+  EXPECT_TRUE(complete_backups(family).empty());
+  EXPECT_TRUE(exists("family/appdata.backup.11/Local/unfinished.txt"));
 }
 
-TEST_F(AppDataTest, AFailedRestoreNeverPassesTheBackupPathToTheApplication) {
-  // Nothing of the backup is there: the application starts with no arguments, not with the
-  // restore's parameter.
+// A backup kept elsewhere: a folder it lacks is skipped, one that fails fails alone, and the
+// application gets the saved command line or none, never the backup's path.
+TEST_F(AppDataTest, ABackupElsewhereIsRestoredFolderByFolderWithItsCommandLine) {
+  const std::string backup = path("elsewhere");
   forwarded_args = backup;
-  restore_appdata(backup);
+  EXPECT_TRUE(restore_appdata(backup).complete());
   EXPECT_EQ(forwarded_args, "");
-  EXPECT_EQ(fake.debug.lines().back(),
-            "Error restoring backup: The system cannot find the path specified.. Will continue "
-            "without restoring.\n");
+  EXPECT_EQ(fake.debug.lines().back().rfind("Error restoring backup: ", 0), 0u);
 
-  // A folder that cannot be copied fails alone; the saved command line still comes back.
-  write("tmp/appdata.backup/Local/a.txt", "a");
-  write("tmp/appdata.backup/Roaming/r.txt", "r");
-  write("tmp/appdata.backup/cmd_line.txt", "--saved");
-  write("package/LocalState", "a file where the folder should be");
+  write("elsewhere/Local/a.txt", "a");
+  write("elsewhere/Roaming/r.txt", "r");
+  write("elsewhere/cmd_line.txt", "--saved");
+  // A package folder that cannot be made: a file where its parent should be.
+  write("package/blocker", "a file");
+  fake.package.local_folder_value = path("package/blocker/LocalState");
   forwarded_args = backup;
-  restore_appdata(backup);
+  const RestoreOutcome outcome = restore_appdata(backup);
+  EXPECT_EQ(outcome.failed_folder, path("package/blocker/LocalState"));
   EXPECT_EQ(read("package/RoamingState/r.txt"), "r");
   EXPECT_EQ(forwarded_args, "--saved");
+  EXPECT_NE(fake.debug.text().find("The backup holds no LocalCache folder"), std::string::npos);
 }
 
-TEST_F(AppDataTest, ABackupOfNoFolderIsNoBackupAndLeavesAnEarlierOneAlone) {
-  write("tmp/appdata.backup/Local/earlier.txt", "earlier");
-  fake.system.environment[original_command_line_variable] = "--x";
-  fake.system.environment[appdata_roaming_variable] = "";
+// One holder at a time; a lock handed on is kept for its heir alone for a while, and a holder
+// that ends frees it.
+TEST_F(AppDataTest, TheReinstallLockIsHeldAndHandedOnToOneHeir) {
+  bool busy = false;
+  auto first = ReinstallLock::take(family, "", 0, busy);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(ReinstallLock::take(family, "", 1000, busy), nullptr);
+  EXPECT_TRUE(busy);
+  EXPECT_EQ(fake.system.sleeps, std::vector<uint32_t>(4, 250));
 
-  std::string reason;
-  EXPECT_EQ(backup_appdata_under(path("tmp/"), &reason), "");
+  first->hand_over("appdata.backup.3");
+  first.reset();
+  EXPECT_EQ(ReinstallLock::take(family, "", 0, busy), nullptr);
+  EXPECT_EQ(ReinstallLock::take(family, "appdata.backup.4", 0, busy), nullptr);
+  auto heir = ReinstallLock::take(family, "appdata.backup.3", 0, busy);
+  ASSERT_NE(heir, nullptr);
+  heir.reset();
+  EXPECT_NE(ReinstallLock::take(family, "", 0, busy), nullptr);
 
-  EXPECT_EQ(reason,
-            "no data folder was handed over (TREVALON_APPDATA_LOCAL_FOLDER, "
-            "TREVALON_APPDATA_ROAMING_FOLDER and TREVALON_APPDATA_LOCAL_CACHE_FOLDER are unset or "
-            "empty)");
-  EXPECT_EQ(read("tmp/appdata.backup/Local/earlier.txt"), "earlier");
+  // Its heir never came.
+  std::ofstream(path("family/reinstall.lock"), std::ios::trunc) << "handed appdata.backup.3 1000";
+  EXPECT_NE(ReinstallLock::take(family, "", 0, busy), nullptr);
 }
 
 }  // namespace

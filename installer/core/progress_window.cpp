@@ -241,7 +241,9 @@ void create_progress_window(WindowClock clock) {
     callbacks.banner_x = banner_x;
     callbacks.banner_y = banner_y;
     callbacks.log = log_line;
-    s->start(std::move(callbacks));
+    if (!s->start(std::move(callbacks))) {
+      report_error("The progress window could not be created: " + last_error_text());
+    }
   }
   flush_view();
 }
@@ -341,7 +343,25 @@ bool copy_to_clipboard(const std::string& text) {
   }
 }
 
-void report_error(const std::string& text) {
+namespace {
+std::mutex postscript_mutex;
+std::string postscript;
+}  // namespace
+
+void set_error_postscript(const std::string& text) {
+  std::lock_guard lock(postscript_mutex);
+  postscript = text;
+}
+
+void report_error(const std::string& error_text) {
+  std::string text = error_text;
+  {
+    std::lock_guard lock(postscript_mutex);
+    if (!postscript.empty()) {
+      if (!text.empty() && text.back() != '\n' && text.back() != ' ') text += ' ';
+      text += postscript;
+    }
+  }
   set_status("Installation failed");
   send_to_window([&] {
     update_view([](Window& w) {
@@ -396,6 +416,7 @@ bool has_current_operation() {
 }
 
 void reset_progress_window_for_tests() {
+  set_error_postscript("");
   Window& w = window();
   {
     std::lock_guard lock(w.mutex);

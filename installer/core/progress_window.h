@@ -45,6 +45,9 @@ void set_progress(uint32_t percent);
 // The fatal-error path: bar to the error state, text logged and copied to the clipboard, the
 // error box, then ExitCode::failed. Never returns.
 [[noreturn]] void report_error(const std::string& text);
+// A sentence report_error adds to every text from now on (empty: none), for what the user must
+// know whatever fails next, such as where a copy of their data is kept. Any thread.
+void set_error_postscript(const std::string& text);
 // The end of a cancelled installation: logged, then ExitCode::cancelled.
 [[noreturn]] void end_cancelled();
 // Places the text on the clipboard; false (after a log line) when the clipboard refused it.

@@ -45,6 +45,17 @@ TEST(TempDirectory, NamedAfterThePackageFoundAgainOrEndingInTheErrorBox) {
             "The program's temporary folder " + fake.scratch.path("App_1.0.0.0_arm64__abc") +
                 " cannot be used, because it is not a folder. Remove it or let only your own "
                 "account use it, then try again.");
+
+  // A path that would not survive a command line whole is refused before anything is made.
+  fake.system.temp_path_value = fake.scratch.path("line\nbreak") + platform::path_separator();
+  EXPECT_EQ(usable_temp_directory(), "");
+  EXPECT_THROW(temp_directory(), ProcessExit);
+  EXPECT_EQ(fake.clipboard.text.value_or(""),
+            "The temporary folder " + fake.scratch.path("line\\nbreak") +
+                platform::path_separator() +
+                " cannot be used, because its path holds a control character (a line break, a "
+                "tab or the like). Choose a temporary folder without one, then try again.");
+  EXPECT_FALSE(std::filesystem::exists(fake.scratch.path("line\nbreak")));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "installer/core/process_launch.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
+#include "installer/flow/flow_steps.h"
 #include "installer/platform/backend.h"
 #include "installer/platform/services.h"
 
@@ -15,6 +16,8 @@ constexpr uint32_t pause_after_launch_ms = 500;
 }  // namespace
 
 void launch_app() {
+  // The application never runs without the data a reinstall left waiting for it.
+  restore_pending_backups();
   hide_progress_window();
   const std::string location = package_location();
   log_line("Package location: " + location + "\n");
@@ -23,6 +26,7 @@ void launch_app() {
   log_line("Executable path: " + executable + "\n");
   // The application never sees our update-mode argument, only what followed it.
   launch_process(executable, forwarded_args, false);
+  report_restore_failure();
 }
 
 void open_launch_uri(RunMode mode, std::string args) {

@@ -8,7 +8,8 @@ namespace pellora {
 inline constexpr const char* packaged_update_checker_name = "updatecheck.exe";
 inline constexpr const char* temporary_updater_name = "updater.exe";
 
-// Starts the installed application with forwarded_args.
+// Restores the data backups left waiting, starts the installed application with forwarded_args,
+// then shows the box of a restore that left data behind.
 void launch_app();
 // Opens the launch URI; a mode other than normal_start puts the update-mode argument before
 // `args`.

@@ -18,5 +18,13 @@ void install_then_open_launch_uri(RunMode next_mode);
 void reinstall();
 // The restore_backup run mode: restores a backup from a packaged run, or installs first.
 void restore_backup();
+// Before the application is started: restores complete backups that a reinstall left
+// waiting (the site's installer run by hand after a reinstall failed, a restore that failed
+// before). Once per process; a failure is kept for report_restore_failure.
+void restore_pending_backups();
+// After the application has been started: the error box for a restore that left data behind.
+void report_restore_failure();
+// Forgets both, for the next test.
+void reset_restore_state_for_tests();
 
 }  // namespace pellora

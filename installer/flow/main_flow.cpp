@@ -82,6 +82,7 @@ void after_launch_steps() {
       settings.escape_hatch_enabled ? run_escape_hatch(metadata.get()) : false;
   if (!escape_hatch_ran && settings.aggressive_updates) start_updater_or_app(metadata.get());
   metadata.reset();
+  report_restore_failure();
   end_process(ExitCode::success);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "installer/appdata/backup_store.h"
 #include "installer/core/burned_in_settings.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
@@ -168,6 +169,30 @@ TEST_F(MainFlow, FailuresEndInTheBoxWithExitOneInsteadOfLookingSuccessful) {
   EXPECT_EQ(run('1'), "exit 1");
   EXPECT_EQ(fake.clipboard.text, "Exception whilst installing: boom\n");
   EXPECT_EQ(fake.window.boxes.size(), 2u);
+}
+
+// Reinstalls of one family never overlap: the second waits a bounded time, then ends in its box
+// having touched nothing; the packaged start leaves the backups to the reinstall under way.
+TEST_F(MainFlow, ASecondReinstallWaitsThenStopsWithoutTouchingAnything) {
+  const std::string family = fake.scratch.path("App_abc/");
+  fake.scratch.write("App_abc/appdata.backup.1/Local/x", "waiting");
+  fake.scratch.write("App_abc/appdata.backup.1/backup.complete", "");
+  bool busy = false;
+  const auto other = ReinstallLock::take(family, "", 0, busy);
+  ASSERT_NE(other, nullptr);
+
+  EXPECT_EQ(run('3'), "exit 1");
+  EXPECT_EQ(fake.clipboard.text.value_or("").rfind(
+                "Another reinstall of the application is under way.", 0),
+            0u);
+  EXPECT_EQ(fake.system.sleeps.size(), 20u);  // 5 s in all
+  EXPECT_TRUE(packages.remove_calls.empty());
+  EXPECT_TRUE(fake.shell.calls.empty());
+
+  fake.package.has_identity = true;
+  EXPECT_EQ(run('2'), "exit 0");
+  EXPECT_EQ(fake.scratch.read("App_abc/appdata.backup.1/Local/x"), "waiting");
+  EXPECT_TRUE(fake.debug.contains("are in use by a reinstall; they are left to it.\n"));
 }
 
 }  // namespace

@@ -52,6 +52,18 @@ class AppendableFile {
   virtual uint64_t size() = 0;
 };
 
+// A small file that this process alone holds open (CreateFileW without sharing on Windows, an
+// exclusive flock here) until the object is dropped or the process ends, however it ends. Its
+// content is read and replaced only through the holder. One thread at a time.
+class HeldFile {
+ public:
+  virtual ~HeldFile() = default;
+  // The whole content; empty when it cannot be read.
+  virtual std::string read() = 0;
+  // Replaces the whole content; false when the write failed.
+  virtual bool replace(std::string_view content) = 0;
+};
+
 // Why an existing path is not taken as the user's private folder.
 enum class FolderRefusal { none, symbolic_link, not_a_folder, other_owner, writable_by_others };
 
@@ -62,9 +74,9 @@ class Files {
   // CreateDirectoryW: false with the last error set (ERROR_ALREADY_EXISTS 183, ...) on failure.
   virtual bool create_directory(const std::string& path) = 0;
   // CreateDirectoryW for a folder that only the current user may use. An existing folder is
-  // accepted only when it is a real folder of the user's own that nobody else can write to;
-  // otherwise false with `refusal` saying why. False with the last error set and `refusal` none
-  // when the folder cannot be created.
+  // accepted only when it is a real folder of the user's own that nobody else can write to (what
+  // others could still read or enter is taken from them); otherwise false with `refusal` saying
+  // why. False with the last error set and `refusal` none when the folder cannot be created.
   virtual bool create_private_directory(const std::string& path, FolderRefusal& refusal) = 0;
   // CopyFileW: false with the last error set on failure.
   virtual bool copy_file(const std::string& source, const std::string& target,
@@ -103,6 +115,12 @@ class Files {
   // StorageFile.GetFileFromPathAsync + FileIO.ReadTextAsync (text_without_byte_order_mark).
   // Raises PlatformError.
   virtual std::string read_text(const std::string& path) = 0;
+  // The names in a folder, without "." and ".." (FindFirstFileW/FindNextFileW); false with the
+  // last error set when it cannot be listed.
+  virtual bool list_folder(const std::string& path, std::vector<std::string>& names) = 0;
+  // Opens (creating when missing) and holds `path`; null with the last error set when it cannot:
+  // ERROR_SHARING_VIOLATION (32) or ERROR_LOCK_VIOLATION (33) while another process holds it.
+  virtual std::unique_ptr<HeldFile> hold_file(const std::string& path) = 0;
   // StorageFolder.GetFolderFromPathAsync: raises PlatformError when the folder does not exist.
   virtual void ensure_folder_exists(const std::string& path) = 0;
 };

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "common/error.h"
 #include "installer/platform/backend.h"
@@ -91,6 +95,31 @@ TEST_F(FilesContract, DeleteRemovesATree) {
   EXPECT_EQ(result.result, 0);
   EXPECT_FALSE(exists("tree"));
   EXPECT_NE(files_.shell_delete(path("tree")).result, 0);
+}
+
+// The reinstall lock's two services: a folder's names, and a file one holder at a time has open
+// (another open of it fails while the holder lives), whose content the holder replaces whole.
+TEST_F(FilesContract, FoldersListTheirNamesAndAHeldFileHasOneHolder) {
+  write("folder/a.txt", "a");
+  fs::create_directories(path("folder/sub"));
+  std::vector<std::string> names;
+  ASSERT_TRUE(files_.list_folder(path("folder"), names));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "sub"}));
+  EXPECT_FALSE(files_.list_folder(path("missing"), names));
+
+  std::unique_ptr<HeldFile> held = files_.hold_file(path("folder/lock"));
+  ASSERT_NE(held, nullptr);
+  EXPECT_TRUE(held->replace("held 1 with a longer text"));
+  EXPECT_TRUE(held->replace("held 2"));
+  EXPECT_EQ(held->read(), "held 2");
+  EXPECT_EQ(files_.hold_file(path("folder/lock")), nullptr);
+  const uint32_t error = system().last_error();
+  EXPECT_TRUE(error == win32::sharing_violation || error == win32::lock_violation) << error;
+  held.reset();
+  held = files_.hold_file(path("folder/lock"));
+  ASSERT_NE(held, nullptr);
+  EXPECT_EQ(held->read(), "held 2");
 }
 
 TEST_F(FilesContract, CreateDirectoryAndCopyFileSetTheWindowsLastError) {

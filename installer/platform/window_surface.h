@@ -51,8 +51,9 @@ class WindowSurface {
   virtual ~WindowSurface() = default;
   // The window's thread (the one that calls start) alone calls start, render, set_cursor,
   // message_box, dpi and wait; only wake comes from other threads.
-  // Once: creates the window, hidden.
-  virtual void start(WindowCallbacks callbacks) = 0;
+  // Once: creates the window, hidden. False, with the last error set, when it cannot be
+  // created.
+  virtual bool start(WindowCallbacks callbacks) = 0;
   // Called after every change of the view.
   virtual void render(const WindowView& view) = 0;
   virtual void set_cursor(Cursor cursor) = 0;

@@ -21,9 +21,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using pellora::testing::error_box_intro;
+using pellora::testing::has;
 using pellora::testing::ProgramOutcome;
 using pellora::testing::read_file;
 using pellora::testing::SiteTest;
+using pellora::testing::wait_until;
 
 const std::string bin_dir = TREVALON_BIN_DIR;
 constexpr char old_version[] = "1.0.0.0";
@@ -47,6 +49,31 @@ class Reinstall : public SiteTest {
   }
 
   fs::path data() const { return sandbox_.root() / "data" / family_name(); }
+  fs::path backups() const { return sandbox_.tmp() / family_name(); }
+  // The names of the backups in the family's folder, complete or not.
+  std::vector<std::string> backup_names() const {
+    std::vector<std::string> names;
+    if (!fs::exists(backups())) return names;
+    for (const auto& entry : fs::directory_iterator(backups())) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("appdata.backup.", 0) == 0) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // The locations a packaged copy publishes before it starts the escape hatch.
+  std::map<std::string, std::string> published() const {
+    return {{"TREVALON_APPDATA_LOCAL_FOLDER", (data() / "LocalState").string()},
+            {"TREVALON_APPDATA_ROAMING_FOLDER", (data() / "RoamingState").string()},
+            {"TREVALON_APPDATA_LOCAL_CACHE_FOLDER", (data() / "LocalCache").string()},
+            {"TREVALON_INTERNAL_ORIGINAL_COMMAND_LINE", "--open x"}};
+  }
+  // Publishes `version` with `installer` as the site's installer.exe.
+  void publish_with_installer(const std::string& version, const fs::path& installer) const {
+    publish(version, options, {},
+            {"--installer-name", "installer.exe", "--site-file",
+             installer.string() + "=installer.exe"});
+  }
   fs::path registration(const std::string& version) const {
     return sandbox_.root() / "registrations" / full_name(version);
   }
@@ -131,11 +158,11 @@ TEST_F(Reinstall, TheEscapeHatchReinstallsAndTheDataAndCommandLineSurvive) {
   EXPECT_FALSE(fs::exists(registration(old_version)));
 
   const std::string chain = chain_err();
-  const fs::path backup = sandbox_.tmp() / full_name(old_version) / "appdata.backup";
+  const fs::path backup = backups() / "appdata.backup.1";
   std::vector<size_t> order;
   for (const std::string& line :
-       {std::string("Reinstalling the app.\n"), "Backing up AppData into: " + backup.string(),
-        std::string("Launching new installer \n"), std::string("Restoring backup.\n"),
+       {std::string("Reinstalling the app.\n"), std::string("Launching new installer \n"),
+        "Backing up AppData into: " + backup.string(), std::string("Restoring backup.\n"),
         "Restoring backup from: " + backup.string() + "\n"}) {
     order.push_back(chain.find(line));
     EXPECT_NE(order.back(), std::string::npos) << line << "\n" << chain;
@@ -146,9 +173,7 @@ TEST_F(Reinstall, TheEscapeHatchReinstallsAndTheDataAndCommandLineSurvive) {
   EXPECT_EQ(chain.find(error_box_intro), std::string::npos) << chain;
 
   EXPECT_EQ(data_files(data()), before) << "every data file comes back byte for byte";
-  // The copy in between held the same bytes (the removal took the package's folders away).
-  EXPECT_EQ(data_files(backup, {"Local", "Roaming", "LocalCache"}), before);
-  EXPECT_EQ(read_file(backup / "cmd_line.txt"), standin::join_command_line(arguments));
+  EXPECT_TRUE(backup_names().empty()) << "a backup whose folders all came back goes";
 }
 
 // Every way a reinstall can fail before the package goes leaves everything as it was: exit 1.
@@ -163,13 +188,14 @@ TEST_F(Reinstall, AReinstallThatCannotCompleteRemovesNothing) {
   const fs::path temporary = sandbox_.tmp() / full_name(old_version);
 
   // As the escape hatch would start it, with the locations the packaged copy published.
-  const std::map<std::string, std::string> published = {
-      {"TREVALON_APPDATA_LOCAL_FOLDER", (data() / "LocalState").string()},
-      {"TREVALON_APPDATA_ROAMING_FOLDER", (data() / "RoamingState").string()},
-      {"TREVALON_APPDATA_LOCAL_CACHE_FOLDER", (data() / "LocalCache").string()},
-      {"TREVALON_INTERNAL_ORIGINAL_COMMAND_LINE", "--open x"}};
-  std::map<std::string, std::string> missing_folder = published;
+  std::map<std::string, std::string> missing_folder = published();
   missing_folder["TREVALON_APPDATA_LOCAL_FOLDER"] = (data() / "NoSuchState").string();
+  const std::map<std::string, std::string> only_local = {
+      {"TREVALON_APPDATA_LOCAL_FOLDER", (data() / "LocalState").string()}};
+  const fs::path line_break = sandbox_.path("line\nbreak");
+  fs::create_directories(line_break);
+  std::map<std::string, std::string> temporary_with_line_break = published();
+  temporary_with_line_break["TMPDIR"] = line_break.string();
   struct Case {
     std::string what;
     std::map<std::string, std::string> environment;
@@ -179,15 +205,23 @@ TEST_F(Reinstall, AReinstallThatCannotCompleteRemovesNothing) {
   };
   const Case cases[] = {
       {"a data folder that is not there", missing_folder, no_backup,
-       "SHFileOperationW(cp " + (data() / "NoSuchState").string()},
-      // Started by hand, or by a rescue program that did not pass the locations on.
-      {"no data folder handed over", {}, no_backup, "no data folder was handed over"},
-      {"no installer on the site", published,
+       "Local data folder " + (data() / "NoSuchState").string() + " cannot be read: "},
+      // Started by hand, or by a rescue program that did not pass the locations on; or only
+      // some of them: the removal would take the others.
+      {"no data folder handed over",
+       {},
+       no_backup,
+       "LocalCache data folder was not handed over (TREVALON_APPDATA_LOCAL_CACHE_FOLDER"},
+      {"only the local folder handed over", only_local, no_backup,
+       "LocalCache data folder was not handed over"},
+      {"a temporary folder with a line break", temporary_with_line_break, "The temporary folder ",
+       " cannot be used, because its path holds a control character"},
+      {"no installer on the site", published(),
        "Failed to download " + base_url() + "installer.exe due to error: ", "Not found (404)."},
-      {"the temporary folder is a file", published, "The program's temporary folder",
+      {"the temporary folder is a file", published(), "The program's temporary folder",
        temporary.string() + " cannot be used, because it is not a folder", true},
       // Another file the vendor signed, with its signature, served as the installer.
-      {"a signed file of another name as the installer", published,
+      {"a signed file of another name as the installer", published(),
        "Failed to download " + base_url() + "installer.exe due to error: ",
        "The signature of installer.exe did not match: it was not signed with this application's "
        "key."},
@@ -210,39 +244,141 @@ TEST_F(Reinstall, AReinstallThatCannotCompleteRemovesNothing) {
     EXPECT_TRUE(fs::exists(registration(old_version)));
     EXPECT_TRUE(fs::exists(installed(old_version) / "updatecheck.exe"));
     EXPECT_EQ(data_files(data()), before);
+    EXPECT_TRUE(backup_names().empty());
   }
+  EXPECT_TRUE(fs::is_empty(line_break));
 }
 
-// The restore, opened through the launch URI: a folder the backup left out is skipped, the rest
-// comes back, and the application gets the saved command line, never the backup's path.
-TEST_F(Reinstall, TheRestoreTakesWhatTheBackupHoldsAndNeverPassesItsPath) {
+// The site serves an installer that cannot start: the package is gone, the box says where the
+// data are, a retry keeps that copy as it is, and the site's installer run by hand brings it
+// back before the application first runs.
+TEST_F(Reinstall, AfterAFailedStepTheOnlyCopyIsKeptAndTheNextInstallationRestoresIt) {
+  const fs::path broken = sandbox_.path("broken.exe");
+  std::ofstream(broken) << "not a program";
+  publish_with_installer(old_version, broken);
+  install_from_site();
+  fill_data_folders();
+  const DataFiles before = data_files(data());
+  const fs::path reinstaller = sandbox_.path("reinstaller");
+  burn_installer(reinstaller, old_version, options);
+  const fs::path backup = backups() / "appdata.backup.1";
+  const std::string kept = "A copy of the application's data is kept in " + backup.string() + ";";
+
+  ProgramOutcome outcome = sandbox_.run(reinstaller.string(), {"TREVALON_INTERNAL_UPDATE_MODE=3"},
+                                        60s, environment(published()));
+  EXPECT_EQ(outcome.code(), 1) << outcome.err;
+  EXPECT_NE(clipboard().find(kept), std::string::npos) << clipboard();
+  EXPECT_NE(read_file(sandbox_.tmp() / full_name(old_version) / "pellora.log").find(kept),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(registration(old_version)));
+  EXPECT_FALSE(fs::exists(data()));
+  EXPECT_EQ(data_files(backup, {"Local", "Roaming", "LocalCache"}), before);
+
+  // The same reinstall again: nothing left to copy, the copy there stays whole.
+  outcome = sandbox_.run(reinstaller.string(), {"TREVALON_INTERNAL_UPDATE_MODE=3"}, 60s,
+                         environment(published()));
+  EXPECT_EQ(outcome.code(), 1) << outcome.err;
+  EXPECT_EQ(clipboard().rfind(no_backup, 0), 0u) << clipboard();
+  EXPECT_NE(clipboard().find(kept), std::string::npos) << clipboard();
+  EXPECT_EQ(backup_names(), std::vector<std::string>{"appdata.backup.1"});
+  EXPECT_EQ(data_files(backup, {"Local", "Roaming", "LocalCache"}), before);
+
+  // The user installs from the site by hand.
+  const fs::path by_hand = sandbox_.path("by-hand.exe");
+  burn_installer(by_hand, old_version, options);
+  outcome = sandbox_.run(by_hand.string(), {}, 60s, environment());
+  EXPECT_EQ(outcome.code(), 0) << outcome.err;
+  ASSERT_TRUE(wait_for_app()) << chain_err();
+  ASSERT_TRUE(wait_for_chain_to_end());
+  EXPECT_EQ(data_files(data()), before) << chain_err();
+  EXPECT_TRUE(backup_names().empty());
+}
+
+// A folder that cannot take the data back: the application starts, the box names the folder and
+// the copy, which stays for the next start; that start puts everything back.
+TEST_F(Reinstall, ARestoreThatLeavesAFolderBehindKeepsTheBackupForTheNextStart) {
   publish(old_version, options);
   install_from_site();
-  const fs::path backup = sandbox_.path("saved  backup");  // two spaces reach the restore whole
-  fs::create_directories(backup / "Local");
-  std::ofstream(backup / "Local" / "notes.txt") << "kept";
-  std::ofstream(backup / "cmd_line.txt") << "--open \"my file\"";
-  const auto restore = [&] {
-    const ProgramOutcome opened = sandbox_.run(
-        bin_dir + "/open-uri",
-        {"trevalon-reinstall:open", "TREVALON_INTERNAL_UPDATE_MODE=4 " + backup.string()}, 10s,
-        environment());
+  fill_data_folders();
+  const DataFiles before = data_files(data());
+  const fs::path backup = backups() / "appdata.backup.1";
+  for (const auto& [from, to] : std::map<std::string, std::string>{
+           {"LocalState", "Local"}, {"RoamingState", "Roaming"}, {"LocalCache", "LocalCache"}}) {
+    fs::create_directories(backup);
+    fs::copy(data() / from, backup / to, fs::copy_options::recursive);
+  }
+  std::ofstream(backup / "cmd_line.txt") << "--saved";
+  std::ofstream(backup / "backup.complete");
+  fs::permissions(backups(), fs::perms::owner_all);
+  // A fresh installation's empty folders, one of which cannot be written to (a file in its
+  // place, since permissions do not stop the superuser the tests may run as).
+  fs::remove_all(data());
+  fs::create_directories(data() / "RoamingState");
+  fs::create_directories(data() / "LocalCache");
+  std::ofstream(data() / "LocalState") << "in the way";
+
+  const auto open = [&](const std::vector<std::string>& arguments) {
+    const ProgramOutcome opened =
+        sandbox_.run(bin_dir + "/open-uri", arguments, 10s, environment());
     EXPECT_EQ(opened.code(), 0) << opened.err;
-    return wait_for_app();
+    const auto app = wait_for_app();
+    EXPECT_TRUE(wait_for_chain_to_end());
+    return app;
   };
-
-  auto app = restore();
+  const auto app =
+      open({"trevalon-reinstall:open", "TREVALON_INTERNAL_UPDATE_MODE=4 " + backup.string()});
   ASSERT_TRUE(app) << chain_err();
-  EXPECT_EQ(app->values("arg"), (std::vector<std::string>{"--open", "my file"}));
-  EXPECT_EQ(read_file(data() / "LocalState" / "notes.txt"), "kept");
+  EXPECT_EQ(app->values("arg"), std::vector<std::string>{"--saved"});
+  EXPECT_EQ(clipboard().rfind("The application's data could not all be put back: ", 0), 0u)
+      << clipboard();
+  EXPECT_NE(clipboard().find("A copy of the data is kept in " + backup.string() + ";"),
+            std::string::npos);
+  EXPECT_EQ(backup_names(), std::vector<std::string>{"appdata.backup.1"});
+  EXPECT_EQ(data_files(backup, {"Local", "Roaming", "LocalCache"}), before);
 
-  ASSERT_TRUE(wait_for_chain_to_end());
+  fs::remove(data() / "LocalState");
+  fs::create_directories(data() / "LocalState");
   fs::remove(sandbox_.path("app-report"));
-  fs::remove_all(backup);
-  app = restore();
-  ASSERT_TRUE(app) << chain_err();
-  EXPECT_TRUE(app->values("arg").empty()) << "the application started with the backup's path";
-  EXPECT_NE(chain_err().find("Error restoring backup: "), std::string::npos) << chain_err();
+  ASSERT_TRUE(open({"trevalon-reinstall:open"})) << chain_err();
+  EXPECT_EQ(data_files(data()), before) << chain_err();
+  EXPECT_TRUE(backup_names().empty());
+}
+
+// A second reinstall started while the first one runs, at several points of its chain: it waits
+// or stops with its box, and no byte is lost.
+TEST_F(Reinstall, TwoReinstallsAtOnceNeverLoseTheData) {
+  const fs::path installer = sandbox_.path("installer.exe");
+  burn_installer(installer, old_version, options);
+  publish_with_installer(old_version, installer);
+  install_from_site();
+  fill_data_folders();
+  const DataFiles before = data_files(data());
+  const fs::path reinstaller = sandbox_.path("reinstaller");
+  burn_installer(reinstaller, old_version, options);
+  const fs::path log = sandbox_.tmp() / full_name(old_version) / "pellora.log";
+
+  for (const std::string moment :
+       {"Reinstalling the app.", "A copy of the application's data is kept in",
+        "Restoring backup from: "}) {
+    SCOPED_TRACE(moment);
+    fs::remove(log);
+    fs::remove(sandbox_.path("app-report"));
+    const auto start = [&] {
+      return sandbox_.start(reinstaller.string(), {"TREVALON_INTERNAL_UPDATE_MODE=3"},
+                            environment(published()));
+    };
+    const auto first = start();
+    ASSERT_TRUE(wait_until([&] { return has(read_file(log), moment); }, 60s));
+    const auto second = start();
+    for (const auto& outcome : {first.wait(60s), second.wait(60s)}) {
+      EXPECT_TRUE(outcome.code() == 0 || outcome.code() == 1) << outcome.code();
+    }
+    ASSERT_TRUE(wait_for_app());
+    ASSERT_TRUE(wait_for_chain_to_end());
+    EXPECT_EQ(data_files(data()), before) << read_file(log);
+    EXPECT_TRUE(fs::exists(registration(old_version)));
+    EXPECT_TRUE(backup_names().empty()) << read_file(log);
+  }
 }
 
 }  // namespace

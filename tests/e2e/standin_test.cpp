@@ -212,7 +212,8 @@ TEST_F(StandinTest, AnEscapingEntryOrAManifestThatDoesNotMatchIsRefused) {
 }
 
 // A process ended at any step of an upgrade's commit leaves a store that the next operation
-// repairs: one registered version, no orphaned folder or staging, the protocol on the package.
+// repairs: one registered version, no orphaned folder, staging or stray registration file, the
+// protocol on the package.
 TEST_F(StandinTest, AnUpgradeEndedAtAnyStepOfItsCommitIsRepairedByTheNextOperation) {
   for (const char* step : {"renamed", "registered", "protocols", "unregistered-old"}) {
     SCOPED_TRACE(step);
@@ -231,6 +232,8 @@ TEST_F(StandinTest, AnUpgradeEndedAtAnyStepOfItsCommitIsRepairedByTheNextOperati
     ::waitpid(child, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the installer was ended at its step";
 
+    // And a registration's temporary file, as a kill between its write and its rename leaves.
+    std::ofstream(root_ + "/registrations/" + full_name("1.1.0.0") + ".tmp4242") << "half";
     const Outcome next = install();  // the same version again
     ASSERT_EQ(next.status, AsyncStatus::completed) << next.result.error_text;
     std::vector<std::string> registered;

@@ -4,6 +4,7 @@
 #include "installer/core/diagnostics.h"
 #include "installer/core/progress_window.h"
 #include "installer/core/state.h"
+#include "installer/flow/flow_steps.h"
 #include "installer/platform/backend.h"
 
 namespace pellora::testing {
@@ -87,9 +88,10 @@ void FakeSystem::set_env(const std::string& name, const std::string& value) {
   environment[name] = value;
 }
 
-void FakeWindowSurface::start(platform::WindowCallbacks) {
+bool FakeWindowSurface::start(platform::WindowCallbacks) {
   std::lock_guard lock(mutex_);
   window_thread_ = std::this_thread::get_id();
+  return true;
 }
 
 void FakeWindowSurface::note_thread_locked() {
@@ -191,6 +193,7 @@ ScopedFakePlatform::ScopedFakePlatform()
   reset_progress_window_for_tests();
   update_mode = '0';
   forwarded_args.clear();
+  reset_restore_state_for_tests();
   burned_in_settings = BurnedInSettings{};
   burned_in_settings.package_full_name = "App_1.0.0.0_arm64__abc";
 }
@@ -200,6 +203,7 @@ ScopedFakePlatform::~ScopedFakePlatform() {
   reset_progress_window_for_tests();
   update_mode = '0';
   forwarded_args.clear();
+  reset_restore_state_for_tests();
   burned_in_settings = saved_settings_;
   platform::services() = saved_services_;
 }

@@ -87,7 +87,7 @@ class FakeWindowSurface final : public platform::WindowSurface {
   void message_box(const std::string& text, const std::string& caption) override;
   int dpi() override { return 96; }
   // Takes the calling thread as the window's.
-  void start(platform::WindowCallbacks) override;
+  bool start(platform::WindowCallbacks) override;
   // The window thread's wait: `on_wait` when set (where a test lets time pass), else the default.
   void wait(std::optional<std::chrono::steady_clock::time_point> deadline) override;
 

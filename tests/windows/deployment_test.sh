@@ -271,8 +271,13 @@ case $scenario in
     press Return
     expect_exit 1
     grep -q -x -E "remove [0-9]+ name=$package" "$standin/record.txt" || fail "the removal was not asked"
-    cmp -s "$standin/LocalState/settings.txt" "$temp_unix/$package/appdata.backup/Local/settings.txt" ||
+    # The backup: a new numbered folder in the family's folder, marked complete before the
+    # removal; the refused removal leaves it for the next start to put back.
+    backup="$temp_unix/${package%%_*}_${package##*_}/appdata.backup.1"
+    cmp -s "$standin/LocalState/settings.txt" "$backup/Local/settings.txt" ||
       fail "the data were not backed up before the removal"
+    [ -f "$backup/backup.complete" ] || fail "the backup was not marked complete"
+    case $box in *"A copy of the application's data is kept in "*) ;; *) fail "no word of the copy" ;; esac
     grep -q -E '^visible [0-9]+ no-cancel Removing old package, please wait$' "$work/watch" ||
       fail "the removal's dialog was never seen"
     # The bar may still show the download's end when the title changes.

@@ -12,8 +12,9 @@
 namespace pellora::platform::posix {
 namespace {
 
-// A record that the reader of standard error does not take within this long is dropped: the log
-// must never hold up the installer (a pipe whose reader stopped, or went away).
+// A record that the reader of standard error does not take within this long is dropped, and
+// standard error given up for the rest of the run: the log must never hold up the installer (a
+// pipe whose reader stopped, or went away), and the log file keeps every line.
 constexpr std::chrono::milliseconds write_patience(200);
 
 // Standard error, one record per call, whole, so that lines of different threads do not mix. A
@@ -29,10 +30,12 @@ class StderrDebugOutput final : public DebugOutput {
         on_terminal_ ? "\r\x1b[K" + standin::shown_on_terminal(text) : std::string(text);
     if (record.empty() || record.back() != '\n') record += '\n';
     std::lock_guard lock(mutex_);
-    standin::write_within(STDERR_FILENO, record, write_patience);
+    if (given_up_) return;
+    given_up_ = !standin::write_within(STDERR_FILENO, record, write_patience);
   }
 
  private:
+  bool given_up_ = false;
   const bool on_terminal_ = ::isatty(STDERR_FILENO) == 1;
   std::mutex mutex_;
 };

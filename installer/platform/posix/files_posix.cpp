@@ -1,7 +1,9 @@
 // File services on POSIX, shaped after CreateDirectoryW, CopyFileW, SHFileOperationW and the
 // Windows.Storage calls: the same successes, and failures with the codes those calls give.
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/error.h"
@@ -92,6 +95,32 @@ class PosixAppendableFile final : public AppendableFile {
   FileDescriptor file_;
 };
 
+// flock belongs to the open file description: a child started with the descriptor closed on
+// exec never inherits the hold, and the end of the process, however it comes, releases it.
+class PosixHeldFile final : public HeldFile {
+ public:
+  explicit PosixHeldFile(int fd) : file_(fd) {}
+  std::string read() override {
+    std::string content;
+    char buffer[4096];
+    for (off_t offset = 0;;) {
+      const ssize_t count = ::pread(file_.get(), buffer, sizeof buffer, offset);
+      if (count < 0 && errno == EINTR) continue;
+      if (count < 0) return {};
+      if (count == 0) return content;
+      content.append(buffer, static_cast<size_t>(count));
+      offset += count;
+    }
+  }
+  bool replace(std::string_view content) override {
+    if (::ftruncate(file_.get(), 0) != 0 || ::lseek(file_.get(), 0, SEEK_SET) != 0) return false;
+    return standin::write_all(file_.get(), content);
+  }
+
+ private:
+  FileDescriptor file_;
+};
+
 class PosixFiles final : public Files {
  public:
   bool create_directory(const std::string& path) override {
@@ -123,6 +152,15 @@ class PosixFiles final : public Files {
       refusal = FolderRefusal::other_owner;
     } else if ((info.st_mode & 022) != 0) {
       refusal = FolderRefusal::writable_by_others;
+    } else if ((info.st_mode & 077) != 0) {
+      // An earlier version left it readable by others: what it holds from now on (the user's
+      // data backups) is for the user alone. Through the folder itself, so that a swap of the
+      // path for a link in between changes nothing else.
+      FileDescriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!folder || ::fchmod(folder.get(), 0700) != 0) {
+        set_last_error(win32_error_from_errno(errno));
+        return false;
+      }
     }
     return refusal == FolderRefusal::none;
   }
@@ -175,6 +213,40 @@ class PosixFiles final : public Files {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return nullptr;
     return std::make_unique<PosixAppendableFile>(fd);
+  }
+
+  bool list_folder(const std::string& path, std::vector<std::string>& names) override {
+    names.clear();
+    DIR* folder = ::opendir(path.c_str());
+    if (folder == nullptr) return fail(win32_error_for(errno, path));
+    int error = 0;
+    for (;;) {
+      errno = 0;
+      const dirent* entry = ::readdir(folder);
+      if (entry == nullptr) {
+        error = errno;
+        break;
+      }
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(folder);
+    return error == 0 ? true : fail(win32_error_from_errno(error));
+  }
+
+  std::unique_ptr<HeldFile> hold_file(const std::string& path) override {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+      fail(win32_error_for(errno, path));
+      return nullptr;
+    }
+    auto held = std::make_unique<PosixHeldFile>(fd);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      fail(errno == EWOULDBLOCK ? win32::lock_violation : win32_error_from_errno(errno));
+      return nullptr;
+    }
+    return held;
   }
 
   bool move_file_replacing(const std::string& from, const std::string& to) override {

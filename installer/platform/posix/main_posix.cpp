@@ -13,6 +13,9 @@ int main(int argc, char** argv) {
   // A log whose reader went away must not end the installer: the write fails and is dropped.
   // The programs it starts get the default back (the shell resets it).
   ::signal(SIGPIPE, SIG_IGN);
+  // A file-size limit fails the write that reaches it (EFBIG), which the program handles,
+  // instead of ending it with half a file on disk.
+  ::signal(SIGXFSZ, SIG_IGN);
   // Before any thread exists: the window's event thread takes these signals with sigwait.
   pellora::platform::posix::block_window_signals();
   // Windows hands a program its command line as one text, exactly as it was given.

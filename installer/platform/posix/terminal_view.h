@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "installer/platform/window_surface.h"
+#include "standin/terminal_text.h"
 
 namespace pellora::platform::posix {
 

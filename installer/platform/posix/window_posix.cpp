@@ -4,16 +4,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "common/write_all.h"
 #include "installer/platform/posix/services_posix.h"
 #include "installer/platform/posix/terminal_view.h"
+#include "installer/platform/posix/win32_errors.h"
 #include "standin/terminal_text.h"
 
 namespace pellora::platform::posix {
@@ -70,12 +74,20 @@ class TerminalView final : public TerminalSurface {
       if (!view.visible && line_on_screen_) {
         // A hidden window is gone from the screen at once: the next program's first line must
         // not be glued to the bar.
-        standin::write_within(out_fd_, clear_line, write_patience);
+        write_out(clear_line);
         line_on_screen_ = false;
       }
       // Started on first use rather than at construction, after the caller has blocked the
       // window's signals.
-      if (!drawer_.joinable()) drawer_ = std::thread([this] { draw_loop(); });
+      if (!drawer_.joinable() && !draw_inline_) {
+        try {
+          drawer_ = std::thread([this] { draw_loop(); });
+        } catch (const std::system_error&) {
+          // No thread to spare: drawn at each change instead, without the marquee's motion.
+          draw_inline_ = true;
+        }
+      }
+      if (draw_inline_) draw_locked();
     }
     wake_.notify_all();
   }
@@ -86,7 +98,7 @@ class TerminalView final : public TerminalSurface {
     std::lock_guard lock(mutex_);
     yielded_ = true;
     if (line_on_screen_) {
-      standin::write_within(out_fd_, clear_line, write_patience);
+      write_out(clear_line);
       line_on_screen_ = false;
     }
   }
@@ -101,10 +113,10 @@ class TerminalView final : public TerminalSurface {
       box += "---- " + caption + " ----\n";
       box += out_is_terminal_ ? standin::shown_on_terminal(text) : text;
       box += "\n";
-      standin::write_within(out_fd_, box, write_patience);
+      write_out(box);
     }
     if (::isatty(in_fd_) == 1) {
-      standin::write_within(out_fd_, "(press Enter)\n", write_patience);
+      write_out("(press Enter)\n");
       char c = 0;
       for (;;) {
         const ssize_t got = ::read(in_fd_, &c, 1);
@@ -123,9 +135,20 @@ class TerminalView final : public TerminalSurface {
   int dpi() override { return 96; }
 
   // The terminal draws no banner: only the events matter here.
-  void start(WindowCallbacks callbacks) override {
+  bool start(WindowCallbacks callbacks) override {
     // The thread owns its copy of the sink and nothing of the view, so it may outlive it.
-    std::thread([sink = std::move(callbacks.on_event)] {
+    try {
+      start_event_thread(std::move(callbacks.on_event));
+      return true;
+    } catch (const std::system_error& error) {
+      set_last_error_from_errno(error.code().value());
+      return false;
+    }
+  }
+
+ private:
+  static void start_event_thread(std::function<void(WindowEvent)> sink) {
+    std::thread([sink = std::move(sink)] {
       const sigset_t signals = window_signals();
       for (;;) {
         int signal = 0;
@@ -135,7 +158,6 @@ class TerminalView final : public TerminalSurface {
     }).detach();
   }
 
- private:
   bool animating_locked() const {
     return out_is_terminal_ && view_.visible && view_.marquee && !view_.error_state && !box_open_;
   }
@@ -163,12 +185,10 @@ class TerminalView final : public TerminalSurface {
     if (box_open_ || yielded_) return;
     if (out_is_terminal_) {
       if (view_.visible) {
-        standin::write_within(out_fd_,
-                              clear_line + terminal_view_line(view_, frame_, terminal_width()),
-                              write_patience);
+        write_out(clear_line + terminal_view_line(view_, frame_, terminal_width()));
         line_on_screen_ = true;
       } else if (line_on_screen_) {
-        standin::write_within(out_fd_, clear_line, write_patience);
+        write_out(clear_line);
         line_on_screen_ = false;
       }
       return;
@@ -181,8 +201,14 @@ class TerminalView final : public TerminalSurface {
     }
     std::string line = terminal_view_line(view_, 0, 0);
     if (line == last_line_) return;
-    standin::write_within(out_fd_, line + "\n", write_patience);
+    write_out(line + "\n");
     last_line_ = std::move(line);
+  }
+
+  // A reader that stops taking what is written costs one patience, once: the view then goes
+  // on without drawing, and the log file keeps the lines. The mutex is held.
+  void write_out(const std::string& text) {
+    if (!given_up_) given_up_ = !standin::write_within(out_fd_, text, write_patience);
   }
 
   size_t terminal_width() const {
@@ -204,6 +230,8 @@ class TerminalView final : public TerminalSurface {
   bool box_open_ = false;
   bool yielded_ = false;
   bool line_on_screen_ = false;
+  std::atomic<bool> given_up_{false};
+  bool draw_inline_ = false;
   std::optional<std::string> last_line_;
   Clock::time_point last_draw_{};
   unsigned frame_ = 0;

@@ -247,6 +247,40 @@ class WindowsAppendableFile final : public AppendableFile {
   Handle file_;
 };
 
+// Opened without sharing: no other process can open the file while this handle lives, and the
+// system closes the handle when the process ends, however it ends.
+class WindowsHeldFile final : public HeldFile {
+ public:
+  explicit WindowsHeldFile(Handle file) : file_(std::move(file)) {}
+
+  std::string read() override {
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN)) return {};
+    std::string content;
+    char buffer[4096];
+    for (;;) {
+      DWORD count = 0;
+      if (!ReadFile(file_.get(), buffer, sizeof buffer, &count, nullptr)) return {};
+      if (count == 0) return content;
+      content.append(buffer, count);
+    }
+  }
+
+  bool replace(std::string_view content) override {
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN) || !SetEndOfFile(file_.get())) {
+      return false;
+    }
+    DWORD written = 0;
+    return WriteFile(file_.get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                     nullptr) &&
+           written == content.size();
+  }
+
+ private:
+  Handle file_;
+};
+
 class WindowsFiles final : public Files {
  private:
   // The folders up to `path` (the long form), made as the shell makes a missing destination's;
@@ -369,6 +403,31 @@ class WindowsFiles final : public Files {
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     return std::make_unique<WindowsAppendableFile>(std::move(file));
+  }
+
+  bool list_folder(const std::string& path, std::vector<std::string>& names) override {
+    names.clear();
+    WIN32_FIND_DATAW entry{};
+    const HANDLE search = FindFirstFileW((to_win32_path(path) + L"\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name != L"." && name != L"..") names.push_back(to_utf8(name));
+    } while (FindNextFileW(search, &entry));
+    const DWORD error = GetLastError();
+    FindClose(search);
+    if (error != ERROR_NO_MORE_FILES) {
+      SetLastError(error);
+      return false;
+    }
+    return true;
+  }
+
+  std::unique_ptr<HeldFile> hold_file(const std::string& path) override {
+    Handle file(CreateFileW(to_win32_path(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return nullptr;
+    return std::make_unique<WindowsHeldFile>(std::move(file));
   }
 
   bool move_file_replacing(const std::string& from, const std::string& to) override {

@@ -80,7 +80,7 @@ class Win32Window final : public WindowSurface {
  public:
   Win32Window() : wake_event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
-  void start(WindowCallbacks callbacks) override {
+  bool start(WindowCallbacks callbacks) override {
     callbacks_ = std::move(callbacks);
     for (size_t i = 0; i < banners_.size(); ++i) {
       if (!banners_[i].load(banner_ids[i], banner_resolutions[i]) && callbacks_.log) {
@@ -90,7 +90,9 @@ class Win32Window final : public WindowSurface {
     window_ = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(dialog_id), nullptr,
                                  &Win32Window::dialog_procedure, reinterpret_cast<LPARAM>(this));
     the_main_window = window_;
-    if (window_ != nullptr) ShowWindow(window_, SW_HIDE);
+    if (window_ == nullptr) return false;
+    ShowWindow(window_, SW_HIDE);
+    return true;
   }
 
   void render(const WindowView& view) override {

@@ -25,6 +25,11 @@ std::optional<std::string> environment_variable(const std::string& name) {
   return std::string(value);
 }
 
+bool on_terminal() {
+  static const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  return terminal;
+}
+
 class PosixPlatform final : public Platform {
  public:
   KnownFolderPath known_folder_path(KnownFolder folder, KnownFolderMode mode) override {
@@ -86,7 +91,8 @@ Platform& system_platform() {
 }
 
 void write_standard_error(std::string_view text) {
-  standin::write_within(STDERR_FILENO, text, write_patience);
+  const std::string shown = on_terminal() ? standin::shown_on_terminal(text) : std::string(text);
+  standin::write_within(STDERR_FILENO, shown, write_patience);
 }
 
 void exit_process(int code) { std::exit(code); }
