@@ -242,6 +242,7 @@ void end_processes_running_from(const std::string& folder) {
 
 // Unregisters first, so no process gains the identity of a half-removed package.
 void unregister_and_delete(const Registration& registration, const std::string& staging) {
+  const ActivationLock no_starts_meanwhile(true);
   std::remove((registrations_folder() + "/" + registration.full_name).c_str());
   for (const ProtocolRegistration& protocol : registration.protocols) {
     remove_protocol_if_owned(protocol.scheme, registration.full_name);

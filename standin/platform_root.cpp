@@ -48,6 +48,7 @@ std::string protocols_folder() { return under_root("protocols"); }
 std::string trust_folder() { return under_root("trust"); }
 std::string staging_folder() { return under_root("staging"); }
 std::string store_lock_path() { return under_root("store.lock"); }
+std::string activation_lock_path() { return under_root("activation.lock"); }
 std::string require_admin_marker_path() { return under_root("policy/require-admin"); }
 
 bool make_directories(const std::string& path) {
@@ -91,6 +92,18 @@ StoreLock::StoreLock() {
 
 StoreLock::~StoreLock() {
   if (fd_ >= 0) ::close(fd_);  // closing releases the flock
+}
+
+ActivationLock::ActivationLock(bool exclusive) {
+  make_directories(platform_root());
+  fd_ = ::open(activation_lock_path().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0) return;  // a read-only root: nothing can be swapped there either
+  while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
+  }
+}
+
+ActivationLock::~ActivationLock() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace standin

@@ -20,6 +20,7 @@ std::string protocols_folder();           // protocols/
 std::string trust_folder();               // trust/
 std::string staging_folder();             // staging/ (deployments in progress)
 std::string store_lock_path();            // store.lock
+std::string activation_lock_path();       // activation.lock
 std::string require_admin_marker_path();  // policy/require-admin
 
 // mkdir -p. Returns false with errno set on failure.
@@ -47,6 +48,22 @@ class StoreLock {
  private:
   int fd_ = -1;
   bool acquired_ = false;
+};
+
+// Keeps the shell's starts and the swap of a package's folders apart: the shell holds it shared
+// from reading a scheme's handler until the program has been executed, a deployment holds it
+// exclusively from moving a package in until the package it replaces (and every process running
+// from it) is gone. So a start either runs the old package before the swap, and is ended with it,
+// or runs the new one; it never finds a registration whose folder is already going. Waits.
+class ActivationLock {
+ public:
+  explicit ActivationLock(bool exclusive);
+  ~ActivationLock();
+  ActivationLock(const ActivationLock&) = delete;
+  ActivationLock& operator=(const ActivationLock&) = delete;
+
+ private:
+  int fd_ = -1;
 };
 
 }  // namespace standin

@@ -10,12 +10,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "common/hresult.h"
 #include "standin/command_line_rules.h"
 #include "standin/package_store.h"
+#include "standin/platform_root.h"
 #include "standin/win32_errors.h"
 
 extern char** environ;
@@ -176,7 +178,9 @@ ShellResult shell_execute(const std::string& verb, const std::string& file,
     }
   }
   std::string program;
+  std::optional<ActivationLock> no_swap_meanwhile;
   if (const std::string scheme = uri_scheme(file); !scheme.empty()) {
+    no_swap_meanwhile.emplace(false);
     const auto handler = protocol_handler(scheme);
     if (!handler || handler->executable.empty() || !read_registration(handler->full_name)) {
       return fail(win32::no_association, se_err_noassoc);
