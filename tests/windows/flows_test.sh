@@ -6,7 +6,8 @@
 # package folder) and the command recorder as app.exe, which writes each start's command line and
 # data-folder variables to one record file.
 #   flows_test.sh SCENARIO WINE PELLORA_EXE IDENTITY_EXE RECORDER_EXE LINUX_TOOLS_DIR
-# SCENARIO: packaged-start or aggressive-update. Needs an X display.
+# SCENARIO: packaged-start, aggressive-update, check-for-update or six-starts. Needs an X
+# display.
 set -euo pipefail
 scenario=$1 wine=$2 pellora=$3 identity=$4 recorder=$5 tools=$6
 
@@ -155,6 +156,59 @@ case $scenario in
     wait_for_log 1.1.0.0 "Already checked for update, just start the app."
     [ ! -e "$store/packages/$(full_name 1.0.0.0)" ] || fail "1.0.0.0 is still installed"
     [ "$(ls "$store/registrations")" = "$(full_name 1.1.0.0)" ] || fail "registered: $(ls "$store/registrations")"
+    ;;
+
+  check-for-update)
+    # The packaged copy started with --update-check, as the application asks for it: without an
+    # update it starts the application; with one, the temporary updater installs it and
+    # start_app runs the new version's application with the arguments.
+    publish 1.0.0.0
+    trust
+    burn "$pellora" "$work/setup.exe" 1.0.0.0
+    "$wine" "$work/setup.exe" || fail "the installer failed"
+    wait_for_starts 1
+    "$wine" "$(folder_of 1.0.0.0)\\updatecheck.exe" --update-check now ||
+      fail "the check without an update failed"
+    wait_for_starts 2
+    [ "$(start_field 2 1)" = "\"$(folder_of 1.0.0.0)\\app.exe\" now" ] ||
+      fail "the application was started as: $(start_field 2 1)"
+    publish 1.1.0.0
+    # The update ends the process that started it, with the package it runs from.
+    "$wine" "$(folder_of 1.0.0.0)\\updatecheck.exe" --update-check "a b" later || true
+    wait_for_starts 3
+    [ "$(start_field 3 1)" = "\"$(folder_of 1.1.0.0)\\app.exe\" \"a b\" later" ] ||
+      fail "the application was started as: $(start_field 3 1)"
+    [ "$(log_lines "$(log_of 1.0.0.0)" | grep -c -x -F "Just check for updates.")" = 2 ] ||
+      fail "the 1.0.0.0 log does not say twice that it just checks for updates"
+    wait_for_log 1.1.0.0 "Already checked for update, just start the app."
+    ;;
+
+  six-starts)
+    # Six starts a moment apart while an update is due: each runs the application or is ended
+    # by the update that replaces its package, none stays behind an error box.
+    publish 1.0.0.0 --aggressive-updates
+    trust
+    burn "$pellora" "$work/setup.exe" 1.0.0.0 --aggressive-updates
+    "$wine" "$work/setup.exe" || fail "the installer failed"
+    wait_for_starts 1
+    wait_for_log 1.0.0.0 "Metadata version: 1.0.0.0"
+    publish 1.1.0.0 --aggressive-updates
+    for start in 0 1 2 3 4 5; do
+      open_uri "start $start"
+      sleep "0.$((start * 2))"
+    done
+    wait_for_starts 2
+    # Every process of the chain ends: one behind an error box would stay.
+    for _ in $(seq 900); do pgrep -f "$name" >/dev/null || break; sleep 0.1; done
+    ! pgrep -a -f "$name" >&2 || fail "processes of the chain are still running"
+    [ "$(ls "$store/registrations")" = "$(full_name 1.1.0.0)" ] ||
+      fail "registered: $(ls "$store/registrations")"
+    for line in $(seq 2 "$(starts)"); do
+      case $(start_field "$line" 1) in
+        "\"$(folder_of 1.1.0.0)\\app.exe\" \"start "[0-5]\") ;;
+        *) fail "start $line ran as: $(start_field "$line" 1)" ;;
+      esac
+    done
     ;;
 
   *) fail "unknown scenario" ;;
