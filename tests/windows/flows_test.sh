@@ -102,7 +102,7 @@ wait_for_chain_to_end() {
   pgrep -a -f "$name" >&2
   fail "processes of the chain are still running"
 }
-# The store trusts the site's signer, as the certificate import would have made it.
+# The store trusts the site's signer, as the certificate import (packaged-start) makes it.
 trust() { mkdir -p "$store/trust" && cp "$work/site/$name.cer" "$store/trust/"; }
 
 export TREVALON_TEST_RECORD
@@ -135,14 +135,17 @@ open_uri() {  # PARAMETERS: the launch URI opened by the shell, as a link would
 
 case $scenario in
   packaged-start)
-    # The downloaded installer installs 1.0.0.0; the launch URI starts the packaged copy, which
-    # starts the application at once, then reads the metadata.
+    # The downloaded installer installs 1.0.0.0, trusting the site's certificate through
+    # PowerShell (the recorder) on the way; the launch URI starts the packaged copy, which starts
+    # the application at once, then reads the metadata.
     publish 1.0.0.0
-    trust
     burn "$pellora" "$work/setup.exe" 1.0.0.0
     status=0
     "$wine" "$work/setup.exe" --flag "two words" || status=$?
     [ "$status" = 0 ] || fail "the installer ended with $status"
+    cmp -s "$work/site/$name.cer" "$store/trust/$name.cer" || fail "the certificate is not trusted"
+    log_lines "$(log_of 1.0.0.0)" | grep -q -x -F "Installing certificate into LocalMachine/TrustedPeople." ||
+      fail "the certificate was not imported by the installer"
     wait_for_starts 1
     [ "$(start_field 1 1)" = "\"$(folder_of 1.0.0.0)\\app.exe\" --flag \"two words\"" ] ||
       fail "the application was started as: $(start_field 1 1)"
