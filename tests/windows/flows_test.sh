@@ -211,6 +211,16 @@ case $scenario in
     [ "$(log_lines "$(log_of 1.0.0.0)" | grep -c -x -F "Just check for updates.")" = 2 ] ||
       fail "the 1.0.0.0 log does not say twice that it just checks for updates"
     wait_for_log 1.1.0.0 "Already checked for update, just start the app."
+    # The site back at 1.0.0.0 and its installer run again: the store refuses the downgrade,
+    # which the installer takes as the package being in place; the launch URI starts 1.1.0.0.
+    publish 1.0.0.0
+    "$wine" "$work/setup.exe" again || fail "the installer failed on the downgrade"
+    wait_for_starts 4
+    [ "$(start_field 4 1)" = "\"$(folder_of 1.1.0.0)\\app.exe\" again" ] ||
+      fail "the application was started as: $(start_field 4 1)"
+    log_lines "$(log_of 1.0.0.0)" |
+      grep -q -x -F "Result: op.status: 3 op.error: -2147009274 code=-2147009274, IsRegistered=0" ||
+      fail "the downgrade was not refused with 0x80073D06"
     ;;
 
   six-starts)
