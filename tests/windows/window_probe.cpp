@@ -54,12 +54,19 @@ BOOL CALLBACK find_progress_dialog(HWND window, LPARAM found) {
   return FALSE;
 }
 
-int watch() {
-  HWND window = nullptr;
-  for (int attempt = 0; attempt < 3000 && window == nullptr; ++attempt) {
+// The progress dialog, whatever its title, once it exists (and, with `visible`, shows).
+HWND wait_for_progress_dialog(bool visible) {
+  for (int attempt = 0; attempt < 3000; ++attempt) {
+    HWND window = nullptr;
     EnumWindows(find_progress_dialog, reinterpret_cast<LPARAM>(&window));
-    if (window == nullptr) Sleep(10);
+    if (window != nullptr && (!visible || IsWindowVisible(window))) return window;
+    Sleep(10);
   }
+  return nullptr;
+}
+
+int watch() {
+  HWND window = wait_for_progress_dialog(false);
   if (window == nullptr) return 1;
   _setmode(_fileno(stdout), _O_BINARY);  // lines end in "\n" alone, as the test reads them
   std::string last;
@@ -123,16 +130,21 @@ int change_dpi(HWND window, unsigned dpi) {
   return 0;
 }
 
+// Another process (Wine's clipboard manager among them) may hold the clipboard open for a
+// moment: tried again for up to three seconds.
 int clipboard() {
-  if (!OpenClipboard(nullptr)) return 1;
-  HANDLE data = GetClipboardData(CF_UNICODETEXT);
-  const auto* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
-  if (text != nullptr) {
-    std::fputs(to_utf8(text).c_str(), stdout);
-    GlobalUnlock(data);
+  for (int attempt = 0; attempt < 300; ++attempt, Sleep(10)) {
+    if (!OpenClipboard(nullptr)) continue;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const auto* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+    if (text != nullptr) {
+      std::fputs(to_utf8(text).c_str(), stdout);
+      GlobalUnlock(data);
+    }
+    CloseClipboard();
+    if (text != nullptr) return 0;
   }
-  CloseClipboard();
-  return text != nullptr ? 0 : 1;
+  return 1;
 }
 
 }  // namespace
@@ -143,21 +155,20 @@ int main(int argc, char** argv) {
   std::fputs("ready\n", stderr);
   std::fflush(stderr);
   const std::string command = argc > 1 ? argv[1] : "";
-  const wchar_t* const progress_title = L"Checking for updates, please wait";
   if (command == "created") {
-    HWND window = wait_for(progress_title, false);
+    HWND window = wait_for_progress_dialog(false);
     if (window == nullptr) return 1;
     std::puts(IsWindowVisible(window) ? "visible" : "hidden");
     return 0;
   }
   if (command == "shown") {
-    HWND window = wait_for(progress_title, true);
+    HWND window = wait_for_progress_dialog(true);
     if (window == nullptr) return 1;
     print_layout(window, GetDpiForWindow(window));
     return 0;
   }
   if (command == "dpi" && argc > 2) {
-    HWND window = wait_for(progress_title, true);
+    HWND window = wait_for_progress_dialog(true);
     if (window == nullptr) return 1;
     return change_dpi(window, static_cast<unsigned>(std::atoi(argv[2])));
   }
