@@ -1,11 +1,13 @@
-// PackageManager as a scripted test double. Each deployment call of a process (add or remove)
-// takes the next line of deployments.txt, whose words say how it goes:
+// PackageManager as a scripted test double or over the stand-in store. Each deployment call of
+// a process (add or remove) takes the next line of deployments.txt, whose words say how it goes:
 //   success | error=HRESULT | wait    the outcome; wait: until IAsyncInfo::Cancel
+//   store                             done for real in the store (store_standin.cpp)
 //   progress=Q0,P10,P55               the reports, state letter (Queued, Processing) and percent
 //   step-ms=N                         the pause before each report (250)
 //   fetch                             GET the URI with WinHTTP first, as the service would
 //   text=...                          the result's ErrorText: the rest of the line
 // Lines that are empty or start with "#" are skipped; a call without a line fails with E_FAIL.
+// Without deployments.txt every call goes to the store.
 // Every call is recorded in record.txt with the milliseconds since boot:
 //   add MS uri=URI options=0xHEX volume=NAME | remove MS name=FULL-NAME | cancel MS |
 //   fetched STATUS BYTES | fetch failed ERROR
@@ -39,7 +41,7 @@ std::wstring hex(HRESULT code) {
 }
 
 struct Plan {
-  enum class Outcome { success, error, wait } outcome = Outcome::success;
+  enum class Outcome { success, error, wait, store } outcome = Outcome::success;
   HRESULT code = S_OK;
   std::vector<DeploymentProgress> steps;
   DWORD step_ms = 250;
@@ -47,10 +49,11 @@ struct Plan {
   std::optional<std::wstring> text;
 };
 
-std::vector<std::wstring> script_lines() {
+// Nullopt without deployments.txt.
+std::optional<std::vector<std::wstring>> script_lines() {
   std::vector<std::wstring> lines;
   FILE* file = _wfopen((own_folder() + L"deployments.txt").c_str(), L"rb");
-  if (file == nullptr) return lines;
+  if (file == nullptr) return std::nullopt;
   std::string bytes;
   char buffer[4096];
   for (size_t read; (read = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
@@ -73,6 +76,8 @@ Plan parse(const std::wstring& line) {
       plan.outcome = Plan::Outcome::success;
     } else if (word == L"wait") {
       plan.outcome = Plan::Outcome::wait;
+    } else if (word == L"store") {
+      plan.outcome = Plan::Outcome::store;
     } else if (word.rfind(L"error=", 0) == 0) {
       plan.outcome = Plan::Outcome::error;
       plan.code = static_cast<HRESULT>(std::wcstoul(word.c_str() + 6, nullptr, 16));
@@ -101,9 +106,13 @@ Plan parse(const std::wstring& line) {
 Plan next_plan() {
   static std::atomic<size_t> calls{0};
   const size_t call = calls++;
-  const std::vector<std::wstring> lines = script_lines();
-  if (call < lines.size()) return parse(lines[call]);
+  const std::optional<std::vector<std::wstring>> lines = script_lines();
   Plan plan;
+  if (!lines) {
+    plan.outcome = Plan::Outcome::store;
+    return plan;
+  }
+  if (call < lines->size()) return parse((*lines)[call]);
   plan.outcome = Plan::Outcome::error;
   plan.code = E_FAIL;
   plan.text = L"error 0x80004005: deployments.txt of the stand-in Runtime has no line for call " +
@@ -185,11 +194,12 @@ constexpr HRESULT illegal_delegate_assignment = static_cast<HRESULT>(0x80000018)
 // may wait on the window's thread, which may be calling Cancel.
 class Operation final : public ImplementsInspectable<IDeploymentOperation, IAsyncInfo> {
  public:
-  Operation(Plan plan, std::wstring uri, bool adds)
-      : plan_(std::move(plan)), uri_(std::move(uri)), adds_(adds) {}
+  // `target`: the URI of an add, the full name of a removal.
+  Operation(Plan plan, std::wstring target, bool adds)
+      : plan_(std::move(plan)), target_(std::move(target)), adds_(adds) {}
 
-  static ComPtr<Operation> start(Plan plan, std::wstring uri, bool adds) {
-    ComPtr<Operation> operation = make<Operation>(std::move(plan), std::move(uri), adds);
+  static ComPtr<Operation> start(Plan plan, std::wstring target, bool adds) {
+    ComPtr<Operation> operation = make<Operation>(std::move(plan), std::move(target), adds);
     std::thread([operation] { operation->run(); }).detach();
     return operation;
   }
@@ -265,17 +275,35 @@ class Operation final : public ImplementsInspectable<IDeploymentOperation, IAsyn
                                 [this] { return cancel_requested_; });
   }
 
+  void report(const DeploymentProgress& step) {
+    ComPtr<IDeploymentProgressHandler> handler;
+    {
+      const std::lock_guard lock(mutex_);
+      handler = progress_;
+    }
+    if (handler) handler->Invoke(this, step);
+  }
+
   void run() {
+    if (plan_.outcome == Plan::Outcome::store) {
+      const StoreOutcome outcome = store_deployment(
+          adds_, target_, [this](const DeploymentProgress& step) { report(step); },
+          [this] {
+            const std::lock_guard lock(mutex_);
+            return cancel_requested_;
+          });
+      // The store decides whether a cancel came in time.
+      return finish(outcome.status, outcome.error,
+                    outcome.status == AsyncStatus::canceled
+                        ? ComPtr<Result>()
+                        : make<Result>(outcome.text, outcome.code, outcome.registered),
+                    false);
+    }
     for (const DeploymentProgress& step : plan_.steps) {
       if (!pause(plan_.step_ms)) return finish(AsyncStatus::canceled, S_OK, {});
-      ComPtr<IDeploymentProgressHandler> handler;
-      {
-        const std::lock_guard lock(mutex_);
-        handler = progress_;
-      }
-      if (handler) handler->Invoke(this, step);
+      report(step);
     }
-    if (plan_.fetch) fetch(uri_);
+    if (plan_.fetch) fetch(target_);
     switch (plan_.outcome) {
       case Plan::Outcome::success:
         return finish(AsyncStatus::completed, S_OK, make<Result>(L"", S_OK, adds_));
@@ -285,16 +313,17 @@ class Operation final : public ImplementsInspectable<IDeploymentOperation, IAsyn
                                                        L": the stand-in Runtime's failure"),
                                    plan_.code, false));
       case Plan::Outcome::wait:
+      case Plan::Outcome::store:
         pause(INFINITE);
         return finish(AsyncStatus::canceled, S_OK, {});
     }
   }
 
-  void finish(AsyncStatus status, HRESULT code, ComPtr<Result> result) {
+  void finish(AsyncStatus status, HRESULT code, ComPtr<Result> result, bool cancel_wins = true) {
     ComPtr<IDeploymentCompletedHandler> handler;
     {
       const std::lock_guard lock(mutex_);
-      if (cancel_requested_) status = AsyncStatus::canceled;
+      if (cancel_wins && cancel_requested_) status = AsyncStatus::canceled;
       status_ = status;
       error_code_ = code;
       result_ = std::move(result);
@@ -304,7 +333,7 @@ class Operation final : public ImplementsInspectable<IDeploymentOperation, IAsyn
   }
 
   const Plan plan_;
-  const std::wstring uri_;
+  const std::wstring target_;
   const bool adds_;
   std::mutex mutex_;
   std::condition_variable cancelled_;
@@ -337,7 +366,7 @@ class PackageManager final
     UINT32 length = 0;
     const wchar_t* name = WindowsGetStringRawBuffer(full_name, &length);
     record(L"remove " + now() + L" name=" + std::wstring(name, length));
-    *operation = Operation::start(next_plan(), L"", false).release();
+    *operation = Operation::start(next_plan(), std::wstring(name, length), false).release();
     return S_OK;
   }
 

@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "common/windows/wide_text.h"
-#include "common/windows_runtime/deployment.h"
 #include "common/windows_runtime/storage.h"
 #include "standin/runtime/standin_runtime.h"
 
@@ -57,10 +56,72 @@ class StorageFolder final : public ImplementsInspectable<IStorageFolder, IStorag
   const std::wstring path_;
 };
 
+// A packaged process gets its family's folders in the store; others the DLL's own.
 HRESULT folder(const wchar_t* name, IStorageFolder** value) {
-  *value = make<StorageFolder>(own_folder() + name).release();
+  const std::optional<StorePackage> package = current_process_package();
+  const std::wstring base =
+      package ? store_folder() + L"data\\" + package->family_name + L"\\" : own_folder();
+  *value = make<StorageFolder>(base + name).release();
   return S_OK;
 }
+
+HRESULT copy_string(const std::wstring& text, HSTRING* value) {
+  return WindowsCreateString(text.data(), static_cast<UINT32>(text.size()), value);
+}
+
+class PackageId final : public ImplementsInspectable<IPackageId> {
+ public:
+  explicit PackageId(StorePackage package) : package_(std::move(package)) {}
+  HRESULT STDMETHODCALLTYPE get_Name() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Version(PackageVersion* value) override {
+    *value = package_.version;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Architecture() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_ResourceId() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Publisher() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_PublisherId() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_FullName() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_FamilyName(HSTRING* value) override {
+    return copy_string(package_.family_name, value);
+  }
+
+ private:
+  const StorePackage package_;
+};
+
+class Package final : public ImplementsInspectable<IPackage> {
+ public:
+  explicit Package(StorePackage package) : package_(std::move(package)) {}
+  HRESULT STDMETHODCALLTYPE get_Id(IPackageId** value) override {
+    *value = make<PackageId>(package_).release();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_InstalledLocation(IStorageFolder** value) override {
+    *value = make<StorageFolder>(package_.folder).release();
+    return S_OK;
+  }
+
+ private:
+  const StorePackage package_;
+};
+
+class PackageFactory final : public ImplementsInspectable<IActivationFactory, IPackageStatics> {
+ public:
+  HRESULT STDMETHODCALLTYPE ActivateInstance(IInspectable** instance) override {
+    *instance = nullptr;
+    return E_NOTIMPL;  // static only
+  }
+  HRESULT STDMETHODCALLTYPE get_Current(IPackage** value) override {
+    *value = nullptr;
+    const std::optional<StorePackage> package = current_process_package();
+    if (!package) return no_package;
+    *value = make<Package>(*package).release();
+    return S_OK;
+  }
+  // HRESULT_FROM_WIN32(APPMODEL_ERROR_NO_PACKAGE), as Package.Current fails without identity.
+  static constexpr HRESULT no_package = static_cast<HRESULT>(0x80073D54);
+};
 
 class ApplicationData final : public ImplementsInspectable<IApplicationData, IApplicationData2> {
  public:
@@ -139,6 +200,8 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
     *factory = make<UriFactory>().release();
   } else if (name == application_data_class) {
     *factory = make<ApplicationDataFactory>().release();
+  } else if (name == package_class) {
+    *factory = make<PackageFactory>().release();
   } else {
     return CLASS_E_CLASSNOTAVAILABLE;
   }

@@ -11,9 +11,10 @@
 #if defined(_MSC_VER)
 #include <appmodel.h>
 #else
-// kernel32 exports it; the MinGW headers do not declare it.
-extern "C" LONG WINAPI GetCurrentPackageFullName(UINT32* packageFullNameLength,
-                                                 PWSTR packageFullName);
+// kernel32 exports it; the MinGW headers do not declare it. Called through its import pointer,
+// as the SDK's declaration does.
+extern "C" __declspec(dllimport) LONG WINAPI
+    GetCurrentPackageFullName(UINT32* packageFullNameLength, PWSTR packageFullName);
 #endif
 
 namespace pellora::platform::windows {

@@ -1,6 +1,7 @@
-// The current package through the Runtime under Wine, whose processes never have package
-// identity, with the stand-in Runtime registered (tests/windows): it answers ApplicationData
-// from its own folder and leaves Package unregistered, as a process without identity finds it.
+// The current package through the Runtime under Wine, with the stand-in Runtime registered
+// (tests/windows), for a process that does not run from a package: Package.Current fails as it
+// does without identity, and ApplicationData answers from the stand-in's own folder. A packaged
+// process's answers are checked by the chains of tests/windows/flows_test.sh.
 
 #include <gtest/gtest.h>
 
@@ -14,8 +15,8 @@ namespace {
 TEST(WindowsCurrentPackage, WithoutIdentityThePackageIsARuntimeErrorWithItsCode) {
   CurrentPackage& package = *backend_services().current_package;
   EXPECT_EQ(package.get_current_package_full_name_result(), win32::no_package);
-  constexpr uint32_t class_not_registered = 0x80040154;
-  EXPECT_EQ(testing::error_code_of([&] { package.installed_path(); }), class_not_registered);
+  constexpr uint32_t no_package = 0x80073D54;  // HRESULT_FROM_WIN32(APPMODEL_ERROR_NO_PACKAGE)
+  EXPECT_EQ(testing::error_code_of([&] { package.installed_path(); }), no_package);
   EXPECT_THROW(package.family_name(), PlatformError);
 }
 
