@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <deque>
@@ -88,13 +87,11 @@ void report(const std::vector<std::string>& arguments) {
   out += "    Java home           " + java_home + "\n";
   out += "  Data-folder variables:\n";
   for (const wchar_t* name :
-       {L"PACKAGE_LOCALAPPDATA", L"PACKAGE_APPDATA", L"USER_LOCALAPPDATA", L"USER_APPDATA",
-        L"TREVALON_APPDATA_LOCAL_FOLDER", L"TREVALON_APPDATA_ROAMING_FOLDER",
-        L"TREVALON_APPDATA_LOCAL_CACHE_FOLDER"}) {
+       {L"PACKAGE_LOCALAPPDATA", L"PACKAGE_APPDATA", L"USER_LOCALAPPDATA", L"USER_APPDATA"}) {
     bool present = false;
     const std::string value = to_utf8(variable(name, &present));
-    std::string line = "    " + to_utf8(name);
-    line.resize(std::max<size_t>(line.size() + 1, 40), ' ');
+    std::string line = "    " + to_utf8(name) + " ";
+    if (line.size() < 26) line.resize(26, ' ');
     out += line + (present ? value : "(unset)") + "\n";
   }
   out += "Arguments: " + std::to_string(arguments.size()) + "\n";
