@@ -79,20 +79,25 @@ std::string demo_version() {
   return "unknown";
 }
 
+// One line of a table: the label, indented, in a column of its own.
+std::string row(const std::string& label, const std::string& value) {
+  std::string line = "    " + label + " ";
+  if (line.size() < 26) line.resize(26, ' ');
+  return line + value + "\n";
+}
+
 void report(const std::vector<std::string>& arguments) {
   std::string out = "Trevalon demo " + demo_version() + "\n";
   out += "  The JVM would be given:\n";
-  out += "    main class          " + main_class + "\n";
-  for (const std::string& option : jvm_options) out += "    option              " + option + "\n";
-  out += "    Java home           " + java_home + "\n";
+  out += row("main class", main_class);
+  for (const std::string& option : jvm_options) out += row("option", option);
+  out += row("Java home", java_home);
   out += "  Data-folder variables:\n";
   for (const wchar_t* name :
        {L"PACKAGE_LOCALAPPDATA", L"PACKAGE_APPDATA", L"USER_LOCALAPPDATA", L"USER_APPDATA"}) {
     bool present = false;
     const std::string value = to_utf8(variable(name, &present));
-    std::string line = "    " + to_utf8(name) + " ";
-    if (line.size() < 26) line.resize(26, ' ');
-    out += line + (present ? value : "(unset)") + "\n";
+    out += row(to_utf8(name), present ? value : "(unset)");
   }
   out += "Arguments: " + std::to_string(arguments.size()) + "\n";
   for (const std::string& argument : arguments) out += "  " + argument + "\n";
