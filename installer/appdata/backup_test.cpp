@@ -28,7 +28,10 @@ class AppDataTest : public ::testing::Test {
     fake.package.local_cache_folder_value = path("package/LocalCache");
   }
 
-  std::string path(const std::string& relative) const { return fake.scratch.path(relative); }
+  // `relative` spelled with "/", in the system's separators.
+  std::string path(const std::string& relative) const {
+    return fake.scratch.path(fs::path(relative).make_preferred().string());
+  }
   void write(const std::string& relative, const std::string& content) const {
     fake.scratch.write(relative, content);
   }
@@ -57,7 +60,7 @@ class AppDataTest : public ::testing::Test {
   }
 
   testing::ScopedFakePlatform fake;
-  const std::string family = path("family/");
+  const std::string family = path("family") + fake.system.path_separator();
 };
 
 TEST_F(AppDataTest, ABackupIsANewNumberedFolderMarkedCompleteLast) {

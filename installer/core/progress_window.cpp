@@ -125,8 +125,9 @@ void send_to_window(std::function<void()> task) {
       } catch (...) {
         thrown = std::current_exception();
       }
+      // Handed over whole: the exception is then freed by the waiting thread alone.
       std::lock_guard done_lock(done_mutex);
-      failure = thrown;
+      failure = std::move(thrown);
       done = true;
       done_signal.notify_all();
     });

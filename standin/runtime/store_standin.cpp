@@ -10,6 +10,7 @@
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <map>
 #include <sstream>
 
 #include "common/windows/wide_text.h"
@@ -123,6 +124,35 @@ void register_scheme(const std::wstring& scheme, const std::wstring& full_name,
   record(L"scheme " + scheme + L" " + command);
 }
 
+// Points the schemes of the store's protocols folder whose handler changed since `known` at their
+// new handlers (`apply`; else only notes them). Run while a deployment goes on: the store writes
+// a scheme's new handler before it takes the old package away, so a start in between finds the
+// new one.
+void follow_new_handlers(std::map<std::wstring, std::string>& known, bool apply) {
+  const std::wstring folder = store_folder() + L"protocols\\";
+  WIN32_FIND_DATAW entry;
+  const HANDLE search = FindFirstFileW((folder + L"*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring scheme = entry.cFileName;
+    if (scheme[0] == L'.' || (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        scheme.find(L".tmp") != std::wstring::npos) {
+      continue;
+    }
+    const std::string handler = read_file(folder + scheme);
+    const size_t end = handler.find('\n');
+    const size_t second = handler.find('\n', end + 1);
+    if (end == std::string::npos || second == std::string::npos) continue;
+    const auto previous = known.find(scheme);
+    if (previous != known.end() && previous->second == handler) continue;
+    known[scheme] = handler;
+    if (apply)
+      register_scheme(scheme, to_utf16(handler.substr(0, end)),
+                      to_utf16(handler.substr(end + 1, second - end - 1)));
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+}
+
 std::wstring next_call_folder() {
   static LONG calls = 0;
   const std::wstring calls_folder = own_folder() + L"calls\\";
@@ -212,9 +242,12 @@ StoreOutcome store_deployment(bool adds, const std::wstring& target,
   size_t passed = 0;
   bool cancel_sent = false;
   ULONGLONG gone_since = 0;
+  std::map<std::wstring, std::string> handlers;
+  follow_new_handlers(handlers, false);
   for (;;) {
     const bool gone = WaitForSingleObject(started.hProcess, 20) == WAIT_OBJECT_0;
     pass_progress(call + L"progress", passed, progress);
+    if (adds) follow_new_handlers(handlers, true);
     if (!cancel_sent && cancelled()) {
       cancel_sent = write_file(call + L"cancel", "");
     }

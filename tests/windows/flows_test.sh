@@ -5,15 +5,16 @@
 # variant of pellora.exe as updatecheck.exe (it has package identity when it runs from its
 # package folder) and the command recorder as app.exe, which writes each start's command line and
 # data-folder variables to one record file.
-#   flows_test.sh SCENARIO WINE PELLORA_EXE IDENTITY_EXE RECORDER_EXE LINUX_TOOLS_DIR
-# SCENARIO: packaged-start, aggressive-update, check-for-update or six-starts. Needs an X
+#   flows_test.sh SCENARIO WINE PELLORA_EXE IDENTITY_EXE RECORDER_EXE PROBE_EXE LINUX_TOOLS_DIR
+# SCENARIO: packaged-start, aggressive-update, check-for-update, six-starts,
+# escape-hatch-package, reinstall or failed-restore. PROBE_EXE is the window probe. Needs an X
 # display.
 set -euo pipefail
-scenario=$1 wine=$2 pellora=$3 identity=$4 recorder=$5 tools=$6
+scenario=$1 wine=$2 pellora=$3 identity=$4 recorder=$5 probe=$6 tools=$7
 
 fail() {
   echo "flows test ($scenario): $*" >&2
-  for file in "${work:-}/record.txt" "${standin:-}/record.txt" "${temp_unix:-}"/*/pellora.log; do
+  for file in "${work:-}/record.txt" "${standin:-}/record.txt" "${temp_unix:-}/${name:-}"_*/pellora.log; do
     [ -f "$file" ] && { echo "--- $file" >&2; cat "$file" >&2; }
   done
   exit 1
@@ -64,7 +65,9 @@ burn() {  # PROGRAM OUT VERSION [FLAGS...]
     --package-full-name "$(full_name "$version")" --app-exe app.exe --certificate "$name.cer" \
     --update-key "$work/key.pem.pub" "$@" >/dev/null
 }
-# Puts VERSION on the site: its package holds updatecheck.exe (burned with FLAGS) and app.exe.
+# Puts VERSION on the site: its package holds updatecheck.exe (burned with FLAGS) and app.exe;
+# the array site_options holds further options of make-site.
+site_options=()
 publish() {  # VERSION [FLAGS...]
   local version=$1
   mkdir -p "$work/stage-$version"
@@ -73,9 +76,33 @@ publish() {  # VERSION [FLAGS...]
     --publisher "$publisher" --version "$version" --architecture x64 \
     --executable updatecheck.exe --protocol "$scheme" \
     --file "$work/stage-$version/updatecheck.exe=updatecheck.exe" --file "$recorder=app.exe" \
-    --certificate "$name.cer" --signing-key "$work/key.pem" >/dev/null
+    --certificate "$name.cer" --signing-key "$work/key.pem" "${site_options[@]}" >/dev/null
 }
-# The store trusts the site's signer, as the certificate import would have made it.
+hatch_metadata() {  # URL: the escape hatch the site names, to run always
+  site_options+=(--metadata "app.windows.manifests.msix.update-escape-hatch.exe=$1"
+    --metadata "app.windows.manifests.msix.update-escape-hatch.run-if=always")
+}
+# Makes the data folders of the installed family hold nested folders, binary content, an empty
+# file and names with spaces, and keeps a copy of them in $work/data-before.
+fill_data() {  # FAMILY-DATA-FOLDER
+  local data=$1
+  head -c 300000 /dev/urandom >"$data/LocalState/model.bin"
+  mkdir -p "$data/LocalState/projects/big one" "$data/RoamingState/sync" "$data/LocalCache/thumbs"
+  printf '{"theme": "dark"}\n' >"$data/LocalState/projects/big one/settings.json"
+  : >"$data/LocalState/projects/empty.txt"
+  printf 'a\r\nb\r\n' >"$data/RoamingState/recent files.txt"
+  printf '\0\377\001' >"$data/RoamingState/sync/state"
+  head -c 5000 /dev/urandom >"$data/LocalCache/thumbs/1.png"
+  cp -a "$data" "$work/data-before"
+}
+# Until no process of the chain (each has the package's name in its path) runs: one behind an
+# error box would stay.
+wait_for_chain_to_end() {
+  for _ in $(seq 900); do pgrep -f "$name" >/dev/null || return 0; sleep 0.1; done
+  pgrep -a -f "$name" >&2
+  fail "processes of the chain are still running"
+}
+# The store trusts the site's signer, as the certificate import (packaged-start) makes it.
 trust() { mkdir -p "$store/trust" && cp "$work/site/$name.cer" "$store/trust/"; }
 
 export TREVALON_TEST_RECORD
@@ -108,14 +135,17 @@ open_uri() {  # PARAMETERS: the launch URI opened by the shell, as a link would
 
 case $scenario in
   packaged-start)
-    # The downloaded installer installs 1.0.0.0; the launch URI starts the packaged copy, which
-    # starts the application at once, then reads the metadata.
+    # The downloaded installer installs 1.0.0.0, trusting the site's certificate through
+    # PowerShell (the recorder) on the way; the launch URI starts the packaged copy, which starts
+    # the application at once, then reads the metadata.
     publish 1.0.0.0
-    trust
     burn "$pellora" "$work/setup.exe" 1.0.0.0
     status=0
     "$wine" "$work/setup.exe" --flag "two words" || status=$?
     [ "$status" = 0 ] || fail "the installer ended with $status"
+    cmp -s "$work/site/$name.cer" "$store/trust/$name.cer" || fail "the certificate is not trusted"
+    log_lines "$(log_of 1.0.0.0)" | grep -q -x -F "Installing certificate into LocalMachine/TrustedPeople." ||
+      fail "the certificate was not imported by the installer"
     wait_for_starts 1
     [ "$(start_field 1 1)" = "\"$(folder_of 1.0.0.0)\\app.exe\" --flag \"two words\"" ] ||
       fail "the application was started as: $(start_field 1 1)"
@@ -181,6 +211,16 @@ case $scenario in
     [ "$(log_lines "$(log_of 1.0.0.0)" | grep -c -x -F "Just check for updates.")" = 2 ] ||
       fail "the 1.0.0.0 log does not say twice that it just checks for updates"
     wait_for_log 1.1.0.0 "Already checked for update, just start the app."
+    # The site back at 1.0.0.0 and its installer run again: the store refuses the downgrade,
+    # which the installer takes as the package being in place; the launch URI starts 1.1.0.0.
+    publish 1.0.0.0
+    "$wine" "$work/setup.exe" again || fail "the installer failed on the downgrade"
+    wait_for_starts 4
+    [ "$(start_field 4 1)" = "\"$(folder_of 1.1.0.0)\\app.exe\" again" ] ||
+      fail "the application was started as: $(start_field 4 1)"
+    log_lines "$(log_of 1.0.0.0)" |
+      grep -q -x -F "Result: op.status: 3 op.error: -2147009274 code=-2147009274, IsRegistered=0" ||
+      fail "the downgrade was not refused with 0x80073D06"
     ;;
 
   six-starts)
@@ -198,9 +238,7 @@ case $scenario in
       sleep "0.$((start * 2))"
     done
     wait_for_starts 2
-    # Every process of the chain ends: one behind an error box would stay.
-    for _ in $(seq 900); do pgrep -f "$name" >/dev/null || break; sleep 0.1; done
-    ! pgrep -a -f "$name" >&2 || fail "processes of the chain are still running"
+    wait_for_chain_to_end
     [ "$(ls "$store/registrations")" = "$(full_name 1.1.0.0)" ] ||
       fail "registered: $(ls "$store/registrations")"
     for line in $(seq 2 "$(starts)"); do
@@ -209,6 +247,124 @@ case $scenario in
         *) fail "start $line ran as: $(start_field "$line" 1)" ;;
       esac
     done
+    ;;
+
+  escape-hatch-package)
+    # The site names a rescue program inside the package (ms-appx): the packaged copy copies it
+    # to its temporary folder as escape-hatch.exe and starts it with the URL's query, the data
+    # folders published to it; with aggressive updates nothing else starts.
+    hatch_metadata 'ms-appx:///rescue/rescue.exe?--from=package&x=a%20b'
+    site_options+=(--file "$recorder=rescue/rescue.exe")
+    publish 1.0.0.0 --aggressive-updates --escape-hatch
+    trust
+    burn "$pellora" "$work/setup.exe" 1.0.0.0
+    "$wine" "$work/setup.exe" --open || fail "the installer failed"
+    wait_for_starts 1
+    wait_for_chain_to_end
+    [ "$(starts)" = 1 ] || fail "$(starts) programs started"
+    [ "$(start_field 1 1)" = "\"$temp\\$(full_name 1.0.0.0)\\escape-hatch.exe\" --from=package x=a b" ] ||
+      fail "the escape hatch was started as: $(start_field 1 1)"
+    family=$(sed -n 's/^FamilyName=//p' "$store/registrations/$(full_name 1.0.0.0)")
+    data="C:\\trevalon-standin\\store\\data\\$family"
+    [ "$(start_field 1 2)" = "$data\\LocalState" ] && [ "$(start_field 1 3)" = "$data\\RoamingState" ] &&
+      [ "$(start_field 1 4)" = "$data\\LocalCache" ] || fail "the data folders published: $(sed -n 1p "$work/record.txt")"
+    wait_for_log 1.0.0.0 "Running package file: rescue/rescue.exe"
+    ;;
+
+  reinstall)
+    # The site's escape hatch, downloaded, is the old installer told to reinstall: it backs the
+    # three data folders up, removes the package and hands over to the site's new installer,
+    # which installs 1.1.0.0 and opens the launch URI to restore; the new packaged copy puts the
+    # data back byte for byte and starts the application with the saved command line.
+    publish 1.0.0.0 --aggressive-updates --escape-hatch --installer installer.exe
+    trust
+    burn "$pellora" "$work/setup.exe" 1.0.0.0 --aggressive-updates --installer installer.exe
+    "$wine" "$work/setup.exe" || fail "the installer failed"
+    wait_for_starts 1
+    wait_for_chain_to_end
+    family=$(sed -n 's/^FamilyName=//p' "$store/registrations/$(full_name 1.0.0.0)")
+    data=$store/data/$family
+    fill_data "$data"
+
+    mkdir -p "$work/stage-site"
+    burn "$pellora" "$work/stage-site/installer.exe" 1.1.0.0 --aggressive-updates --installer installer.exe
+    burn "$pellora" "$work/stage-site/hatch.exe" 1.0.0.0 --aggressive-updates --installer installer.exe
+    hatch_metadata "${site}hatch.exe?TREVALON_INTERNAL_UPDATE_MODE=3"
+    site_options+=(--installer-name installer.exe
+      --site-file "$work/stage-site/installer.exe=installer.exe"
+      --site-file "$work/stage-site/hatch.exe=hatch.exe")
+    publish 1.1.0.0 --aggressive-updates --installer installer.exe
+    "$wine" "$(folder_of 1.0.0.0)\\updatecheck.exe" --open "my project.trv" || true
+    wait_for_starts 2
+    wait_for_chain_to_end
+    [ "$(start_field 2 1)" = "\"$(folder_of 1.1.0.0)\\app.exe\" --open \"my project.trv\"" ] ||
+      fail "the application was started as: $(start_field 2 1)"
+    [ "$(ls "$store/registrations")" = "$(full_name 1.1.0.0)" ] ||
+      fail "registered: $(ls "$store/registrations")"
+    diff -r "$work/data-before" "$data" >&2 || fail "the data did not come back as they were"
+    backup="$temp\\$family\\appdata.backup.1"
+    old_log=$(log_lines "$(log_of 1.0.0.0)")
+    for line in "Running the escape hatch: ${site}hatch.exe?TREVALON_INTERNAL_UPDATE_MODE=3" \
+      "Reinstalling the app."; do
+      grep -q -x -F -- "$line" <<<"$old_log" || fail "the 1.0.0.0 log lacks \"$line\""
+    done
+    grep -q -F -- "Backing up AppData into: $backup" <<<"$old_log" || fail "no backup into $backup"
+    new_log=$(log_lines "$(log_of 1.1.0.0)")
+    for line in "Restoring backup." "Restoring backup from: $backup"; do
+      grep -q -x -F -- "$line" <<<"$new_log" || fail "the 1.1.0.0 log lacks \"$line\""
+    done
+    ! grep -q -E "Error backing up app data|Error restoring backup" <<<"$old_log$new_log" ||
+      fail "a backup or restore failed"
+    ;;
+
+  failed-restore)
+    # A folder that cannot take the data back (a file in its place): the application starts
+    # with the saved command line, the error box names the copy, which stays; the next start
+    # puts everything back.
+    publish 1.0.0.0 --aggressive-updates
+    trust
+    burn "$pellora" "$work/setup.exe" 1.0.0.0 --aggressive-updates
+    "$wine" "$work/setup.exe" || fail "the installer failed"
+    wait_for_starts 1
+    wait_for_chain_to_end
+    family=$(sed -n 's/^FamilyName=//p' "$store/registrations/$(full_name 1.0.0.0)")
+    data=$store/data/$family
+    fill_data "$data"
+    backup_unix=$temp_unix/$family/appdata.backup.1
+    mkdir -p "$backup_unix"
+    cp -a "$data/LocalState" "$backup_unix/Local"
+    cp -a "$data/RoamingState" "$backup_unix/Roaming"
+    cp -a "$data/LocalCache" "$backup_unix/LocalCache"
+    printf -- '--saved' >"$backup_unix/cmd_line.txt"
+    : >"$backup_unix/backup.complete"
+    rm -rf "$data"
+    mkdir -p "$data/RoamingState" "$data/LocalCache"
+    echo "in the way" >"$data/LocalState"
+    backup="$temp\\$family\\appdata.backup.1"
+    "$wine" "$probe" box >"$work/box" 2>"$work/box.ready" &
+    box_pid=$!
+    for _ in $(seq 600); do grep -q ready "$work/box.ready" 2>/dev/null && break; sleep 0.1; done
+    open_uri TREVALON_INTERNAL_UPDATE_MODE=4 "$backup"
+    wait "$box_pid" || fail "no error box"
+    wait_for_starts 2
+    [ "$(start_field 2 1)" = "\"$(folder_of 1.0.0.0)\\app.exe\" --saved" ] ||
+      fail "the application was started as: $(start_field 2 1)"
+    box=$(tr -d '\r' <"$work/box")
+    case $box in
+      *"The application's data could not all be put back: "*"A copy of the data is kept in $backup;"*) ;;
+      *) fail "the error box says: $box" ;;
+    esac
+    # The box's process is ours to end, as a click on OK would.
+    for pid in $(pgrep -f "$name"); do kill "$pid"; done
+    wait_for_chain_to_end
+    [ -f "$backup_unix/backup.complete" ] || fail "the copy was not kept"
+    rm "$data/LocalState"
+    mkdir "$data/LocalState"
+    open_uri
+    wait_for_starts 3
+    wait_for_chain_to_end
+    diff -r "$work/data-before" "$data" >&2 || fail "the data did not come back as they were"
+    [ ! -e "$backup_unix" ] || fail "the restored copy stayed"
     ;;
 
   *) fail "unknown scenario" ;;
