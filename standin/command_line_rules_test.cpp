@@ -21,24 +21,12 @@ TEST(CommandLineRules, SplitsLikeTheWindowsRuntime) {
   EXPECT_EQ(split_command_line("C:\\Program Files\\x"), (Args{"C:\\Program", "Files\\x"}));
 }
 
-TEST(CommandLineRules, JoinThenSplitGivesTheArgumentsBack) {
-  const std::vector<Args> cases = {
-      {},
-      {""},
-      {"", ""},
-      {"plain"},
-      {"with space", "tab\there"},
-      {"quote\"inside", "\"", "\\\""},
-      {"trailing\\", "trailing space\\", "\\\\server\\share\\"},
-      {"new\nline", "O'Brien", "mode=repair verbose", "\xF0\x9F\x98\x80"},
-  };
-  for (const Args& arguments : cases) {
-    EXPECT_EQ(split_command_line(join_command_line(arguments)), arguments)
-        << join_command_line(arguments);
-  }
-  // Simple arguments stay unquoted.
+// That a join splits back into its arguments, whatever they hold, is the split_join fuzz target's
+// property; here, that simple arguments stay unquoted.
+TEST(CommandLineRules, JoinQuotesOnlyWhatNeedsIt) {
   EXPECT_EQ(join_command_line({"a", "b=c", "--x"}), "a b=c --x");
   EXPECT_EQ(join_command_line({"a b"}), "\"a b\"");
+  EXPECT_EQ(join_command_line({""}), "\"\"");
 }
 
 TEST(CommandLineRules, TheShellsTextIsTakenOnlyWhenItDescribesTheArguments) {
