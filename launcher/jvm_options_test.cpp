@@ -14,15 +14,6 @@ LauncherConfig config_with(std::string main_class, std::vector<std::string> opti
   return config;
 }
 
-TEST(CommandOption, JoinsMainClassDefaultAndCommandLineArgumentsWithBlanks) {
-  const auto config = config_with("m.Main", {}, {"--x"});
-  const std::vector<std::string> command_line = {"a", "b c"};
-  EXPECT_EQ(build_command_option(config, command_line), "-Dsun.java.command=m.Main --x a b c");
-  EXPECT_EQ(java_main_arguments(config, command_line),
-            (std::vector<std::string>{"--x", "a", "b c"}));
-  EXPECT_EQ(build_command_option(config_with("m.Main", {}, {}), {}), "-Dsun.java.command=m.Main");
-}
-
 TEST(AppDir, IsTheFolderAboveTheExecutablesFolderPlusApp) {
   EXPECT_EQ(app_root_dir_of("C:\\P\\bin\\launcher.exe", '\\'), "C:\\P");
   EXPECT_EQ(app_dir_of("C:\\P", '\\'), "C:\\P\\app\\");
@@ -47,11 +38,12 @@ TEST(AppDirSubstitution, ReplacesEveryTokenLeftToRightWithoutOverlapOrRescanning
 
 TEST(JvmOptions, CommandOptionIsLastAndSubstitutedButMainArgumentsAreNot) {
   const auto config = config_with("m.Main", {"-Djava.class.path=&&x.jar", "-Xss1m"}, {"--d&&"});
-  const std::vector<std::string> command_line = {"a&&b"};
+  const std::vector<std::string> command_line = {"a&&b", "c d"};
   EXPECT_EQ(build_jvm_options(config, command_line, "/r/app/"),
             (std::vector<std::string>{"-Djava.class.path=/r/app/x.jar", "-Xss1m",
-                                      "-Dsun.java.command=m.Main --d/r/app/ a/r/app/b"}));
-  EXPECT_EQ(java_main_arguments(config, command_line), (std::vector<std::string>{"--d&&", "a&&b"}));
+                                      "-Dsun.java.command=m.Main --d/r/app/ a/r/app/b c d"}));
+  EXPECT_EQ(java_main_arguments(config, command_line),
+            (std::vector<std::string>{"--d&&", "a&&b", "c d"}));
   EXPECT_EQ(build_jvm_options(config_with("a.B", {}, {}), {}, "/r/app/"),
             std::vector<std::string>{"-Dsun.java.command=a.B"});
 }

@@ -1,11 +1,11 @@
 // Linked into the demo's variant of launcher.exe in place of shell32's function and its import:
 // Wine knows neither the package-redirection nor the no-redirection lookup of a known folder and
 // refuses both, so this one answers them by the stand-in store's rule, as Windows does for a
-// packaged process. A process runs from a package when its program lies in a folder <name> of
-// <root>\packages and the file <root>\registrations\<name> exists; the redirected local and roaming
-// folders are then <root>\data\<family>\LocalCache\Local and ...\Roaming, the family being the
-// registration's FamilyName. Outside a package the redirected lookup finds nothing (0x80070002).
-// The user's own folders, and every other lookup, come from shell32.
+// packaged process (standin/windows/package_of_program.h). The redirected local and roaming
+// folders of a package <name> of <root> are <root>\data\<family>\LocalCache\Local and
+// ...\Roaming, the family being the registration's FamilyName. Outside a package the redirected
+// lookup finds nothing (0x80070002). The user's own folders, and every other lookup, come from
+// shell32.
 
 #include <windows.h>
 
@@ -13,6 +13,8 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+
+#include "standin/windows/package_of_program.h"
 
 namespace {
 
@@ -32,28 +34,6 @@ Lookup shell_lookup() {
   // Through void*: FARPROC's type is not the function's.
   return reinterpret_cast<Lookup>(
       reinterpret_cast<void*>(GetProcAddress(shell, "SHGetKnownFolderPath")));
-}
-
-// The store's root and the package's full name when the program runs from a package folder.
-bool package_of_program(std::wstring& root, std::wstring& name) {
-  wchar_t path[MAX_PATH * 4] = L"";
-  const std::wstring program(path, GetModuleFileNameW(nullptr, path, MAX_PATH * 4));
-  // Each "\packages\" of the path, nearest the program first.
-  for (size_t at = program.rfind(L'\\'); at != std::wstring::npos && at > 0;
-       at = program.rfind(L'\\', at - 1)) {
-    const size_t folder = program.rfind(L'\\', at - 1);
-    if (folder == std::wstring::npos) break;
-    if (_wcsnicmp(program.c_str() + folder, L"\\packages\\", 10) != 0) continue;
-    const size_t name_end = program.find(L'\\', folder + 10);
-    if (name_end == std::wstring::npos) continue;  // a program right in the packages folder
-    root = program.substr(0, folder);
-    name = program.substr(folder + 10, name_end - folder - 10);
-    const DWORD attributes = GetFileAttributesW((root + L"\\registrations\\" + name).c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      return true;
-    }
-  }
-  return false;
 }
 
 // The FamilyName line of the package's registration (ASCII, as the store writes it).
@@ -86,12 +66,11 @@ HRESULT WINAPI standin_known_folder_path(const GUID& id, DWORD flags, HANDLE tok
   const bool local = IsEqualGUID(id, local_app_data);
   const bool app_data = local || IsEqualGUID(id, roaming_app_data);
   if (app_data && flags == redirection_target) {
-    std::wstring root;
-    std::wstring name;
-    if (!package_of_program(root, name)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    const std::wstring family = family_of(root, name);
+    const standin::windows::ProgramPackage package = standin::windows::package_of_program();
+    if (package.full_name.empty()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    const std::wstring family = family_of(package.root, package.full_name);
     if (family.empty()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    std::wstring folder = root + L"\\data\\" + family + L"\\LocalCache\\";
+    std::wstring folder = package.root + L"\\data\\" + family + L"\\LocalCache\\";
     CreateDirectoryW(folder.c_str(), nullptr);
     folder += local ? L"Local" : L"Roaming";
     CreateDirectoryW(folder.c_str(), nullptr);
