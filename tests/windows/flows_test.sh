@@ -7,7 +7,7 @@
 # data-folder variables to one record file.
 #   flows_test.sh SCENARIO WINE PELLORA_EXE IDENTITY_EXE RECORDER_EXE PROBE_EXE LINUX_TOOLS_DIR
 # SCENARIO: packaged-start, aggressive-update, check-for-update, six-starts,
-# escape-hatch-package, reinstall or failed-restore. PROBE_EXE is the window probe. Needs an X
+# escape-hatch-package, reinstall, reinstall-refused or failed-restore. PROBE_EXE is the window probe. Needs an X
 # display.
 set -euo pipefail
 scenario=$1 wine=$2 pellora=$3 identity=$4 recorder=$5 probe=$6 tools=$7
@@ -26,10 +26,12 @@ standin=$drive_c/trevalon-standin
 store=$standin/store
 work=$(mktemp -d)
 site_pid=
+holder_pid=
 cleanup() {
   local status=$?
   set +e
   [ -n "$site_pid" ] && kill "$site_pid" 2>/dev/null
+  [ -n "$holder_pid" ] && kill "$holder_pid" 2>/dev/null
   rm -rf "$work"
   exit "$status"
 }
@@ -365,6 +367,54 @@ case $scenario in
     wait_for_chain_to_end
     diff -r "$work/data-before" "$data" >&2 || fail "the data did not come back as they were"
     [ ! -e "$backup_unix" ] || fail "the restored copy stayed"
+    ;;
+
+  reinstall-refused)
+    # Reinstalls that must not begin, run as the escape hatch would run them: only some data
+    # folders handed over (the removal would take the others), and another reinstall holding the
+    # family's lock. Each ends in its box; the package and its data stay as they were.
+    publish 1.0.0.0 --aggressive-updates
+    trust
+    burn "$pellora" "$work/setup.exe" 1.0.0.0 --aggressive-updates
+    "$wine" "$work/setup.exe" || fail "the installer failed"
+    wait_for_starts 1
+    wait_for_chain_to_end
+    family=$(sed -n 's/^FamilyName=//p' "$store/registrations/$(full_name 1.0.0.0)")
+    data=$store/data/$family
+    fill_data "$data"
+    handed="C:\\trevalon-standin\\store\\data\\$family"
+    refused() {  # TEXT [VARIABLE=VALUE...]: the reinstall's box holds TEXT, nothing is touched
+      local text=$1
+      shift
+      "$wine" "$probe" box >"$work/box" 2>"$work/box.ready" &
+      local box_pid=$!
+      for _ in $(seq 600); do grep -q ready "$work/box.ready" 2>/dev/null && break; sleep 0.1; done
+      env "$@" "$wine" "$work/setup.exe" TREVALON_INTERNAL_UPDATE_MODE=3 &
+      local reinstall_pid=$!
+      wait "$box_pid" || fail "no error box"
+      kill "$reinstall_pid"  # as a click on OK would end it
+      wait "$reinstall_pid" || true
+      case $(tr -d '\r' <"$work/box") in
+        *"$text"*) ;;
+        *) fail "the error box says: $(cat "$work/box")" ;;
+      esac
+      [ "$(ls "$store/registrations")" = "$(full_name 1.0.0.0)" ] ||
+        fail "registered: $(ls "$store/registrations")"
+      diff -r "$work/data-before" "$data" >&2 || fail "the data changed"
+      ! log_lines "$(log_of 1.0.0.0)" | grep -q -F "Removing old package" ||
+        fail "the package was being removed"
+    }
+    refused "data folder was not handed over" TREVALON_APPDATA_LOCAL_FOLDER="$handed\\LocalState"
+    mkdir -p "$temp_unix/$family"
+    "$wine" "$probe" hold-file "$temp\\$family\\reinstall.lock" >"$work/held" 2>/dev/null &
+    holder_pid=$!
+    for _ in $(seq 600); do grep -q held "$work/held" 2>/dev/null && break; sleep 0.1; done
+    grep -q held "$work/held" || fail "the lock could not be held"
+    refused "Another reinstall of the application is under way" \
+      TREVALON_APPDATA_LOCAL_FOLDER="$handed\\LocalState" \
+      TREVALON_APPDATA_ROAMING_FOLDER="$handed\\RoamingState" \
+      TREVALON_APPDATA_LOCAL_CACHE_FOLDER="$handed\\LocalCache"
+    kill "$holder_pid"
     ;;
 
   *) fail "unknown scenario" ;;

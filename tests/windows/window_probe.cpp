@@ -13,6 +13,8 @@
 //   window-probe clipboard  prints the clipboard's Unicode text
 //   window-probe hold       stays for a minute, keeping its Wine desktop (and the clipboard
 //                           that desktop holds) alive between other programs
+//   window-probe hold-file PATH  opens the file, sharing it with no one, prints "held" and
+//                           keeps it open for a minute
 //   window-probe watch      waits for the progress dialog, whatever its title, then prints a
 //                           line at each change until it closes (at most a minute):
 //                           "visible|hidden BAR-POSITION cancel|no-cancel TITLE"
@@ -189,11 +191,22 @@ int main(int argc, char** argv) {
   }
   if (command == "clipboard") return clipboard();
   if (command == "watch") return watch();
+  if (command == "hold-file" && argc > 2) {
+    const HANDLE file = CreateFileW(to_utf16(argv[2]).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    std::puts("held");
+    std::fflush(stdout);
+    Sleep(60000);
+    return 0;
+  }
   if (command == "hold") {
     Sleep(60000);
     return 0;
   }
-  std::fputs("usage: window-probe created|shown|dpi DPI|box|box-owner|clipboard|hold|watch\n",
-             stderr);
+  std::fputs(
+      "usage: window-probe created|shown|dpi DPI|box|box-owner|clipboard|hold|hold-file PATH|"
+      "watch\n",
+      stderr);
   return 2;
 }
