@@ -107,6 +107,19 @@ wait_for_chain_to_end() {
 # The store trusts the site's signer, as the certificate import (packaged-start) makes it.
 trust() { mkdir -p "$store/trust" && cp "$work/site/$name.cer" "$store/trust/"; }
 
+# Installs 1.0.0.0, published and burned with FLAGS, from the site as a user would, then fills
+# its family's data folders ($data; $family the family's name).
+install_with_data() {  # [FLAGS...]
+  publish 1.0.0.0 "$@"
+  trust
+  burn "$pellora" "$work/setup.exe" 1.0.0.0 "$@"
+  "$wine" "$work/setup.exe" || fail "the installer failed"
+  wait_for_starts 1
+  wait_for_chain_to_end
+  family=$(sed -n 's/^FamilyName=//p' "$store/registrations/$(full_name 1.0.0.0)")
+  data=$store/data/$family
+  fill_data "$data"
+}
 export TREVALON_TEST_RECORD
 TREVALON_TEST_RECORD=$("$wine" winepath -w "$work/record.txt" | tr -d '\r')
 starts() { [ -f "$work/record.txt" ] && wc -l <"$work/record.txt" || echo 0; }
@@ -323,15 +336,7 @@ case $scenario in
     # A folder that cannot take the data back (a file in its place): the application starts
     # with the saved command line, the error box names the copy, which stays; the next start
     # puts everything back.
-    publish 1.0.0.0 --aggressive-updates
-    trust
-    burn "$pellora" "$work/setup.exe" 1.0.0.0 --aggressive-updates
-    "$wine" "$work/setup.exe" || fail "the installer failed"
-    wait_for_starts 1
-    wait_for_chain_to_end
-    family=$(sed -n 's/^FamilyName=//p' "$store/registrations/$(full_name 1.0.0.0)")
-    data=$store/data/$family
-    fill_data "$data"
+    install_with_data --aggressive-updates
     backup_unix=$temp_unix/$family/appdata.backup.1
     mkdir -p "$backup_unix"
     cp -a "$data/LocalState" "$backup_unix/Local"
@@ -373,15 +378,7 @@ case $scenario in
     # Reinstalls that must not begin, run as the escape hatch would run them: only some data
     # folders handed over (the removal would take the others), and another reinstall holding the
     # family's lock. Each ends in its box; the package and its data stay as they were.
-    publish 1.0.0.0 --aggressive-updates
-    trust
-    burn "$pellora" "$work/setup.exe" 1.0.0.0 --aggressive-updates
-    "$wine" "$work/setup.exe" || fail "the installer failed"
-    wait_for_starts 1
-    wait_for_chain_to_end
-    family=$(sed -n 's/^FamilyName=//p' "$store/registrations/$(full_name 1.0.0.0)")
-    data=$store/data/$family
-    fill_data "$data"
+    install_with_data --aggressive-updates
     handed="C:\\trevalon-standin\\store\\data\\$family"
     refused() {  # TEXT [VARIABLE=VALUE...]: the reinstall's box holds TEXT, nothing is touched
       local text=$1
