@@ -291,15 +291,7 @@ case $scenario in
     # three data folders up, removes the package and hands over to the site's new installer,
     # which installs 1.1.0.0 and opens the launch URI to restore; the new packaged copy puts the
     # data back byte for byte and starts the application with the saved command line.
-    publish 1.0.0.0 --aggressive-updates --escape-hatch --installer installer.exe
-    trust
-    burn "$pellora" "$work/setup.exe" 1.0.0.0 --aggressive-updates --installer installer.exe
-    "$wine" "$work/setup.exe" || fail "the installer failed"
-    wait_for_starts 1
-    wait_for_chain_to_end
-    family=$(sed -n 's/^FamilyName=//p' "$store/registrations/$(full_name 1.0.0.0)")
-    data=$store/data/$family
-    fill_data "$data"
+    install_with_data --aggressive-updates --escape-hatch --installer installer.exe
 
     mkdir -p "$work/stage-site"
     burn "$pellora" "$work/stage-site/installer.exe" 1.1.0.0 --aggressive-updates --installer installer.exe
